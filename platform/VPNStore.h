@@ -1,0 +1,143 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <variant>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "platform/Error.h"
+
+namespace vxm::platform {
+
+// The state of a configuration's tunnel, numbered as the platform numbers it.
+enum class VPNStatus : int {
+    invalid = 0,
+    disconnected = 1,
+    connecting = 2,
+    connected = 3,
+    reasserting = 4,
+    disconnecting = 5,
+};
+
+// Keys to values handed to the packet-tunnel provider. The tool writes text
+// only, but a stored value may be of any JSON type.
+using ProviderConfiguration = std::map<std::string, nlohmann::json>;
+
+// A configuration without a protocol.
+struct NoProtocol {
+    bool operator==(const NoProtocol&) const = default;
+};
+
+// The protocol of a configuration served by a packet-tunnel provider.
+struct TunnelProviderProtocol {
+    std::optional<std::string> providerBundleIdentifier;
+    std::string serverAddress;
+    std::optional<ProviderConfiguration> providerConfiguration;
+
+    bool operator==(const TunnelProviderProtocol&) const = default;
+};
+
+// A protocol of any other kind (IKEv2, say); the tool never looks inside.
+struct OtherProtocol {
+    std::string kind;
+
+    bool operator==(const OtherProtocol&) const = default;
+};
+
+using ProtocolConfiguration = std::variant<NoProtocol, TunnelProviderProtocol, OtherProtocol>;
+
+class VPNConfigurationStore;
+class TunnelProviderManager;
+using ManagerRef = std::shared_ptr<TunnelProviderManager>;
+
+// Completion of an operation that yields nothing but may fail.
+using ErrorCompletion = std::function<void(std::optional<Error>)>;
+
+// The tunnel of one configuration. Valid while its configuration handle lives.
+class VPNConnection {
+public:
+    explicit VPNConnection(ManagerRef manager) : manager_(std::move(manager)) {}
+
+    // Asks for the tunnel to come up. No value when the request was accepted;
+    // the tunnel may still be connecting when this returns.
+    std::optional<Error> startVPNTunnel();
+
+    // Asks for the tunnel to go down and returns at once.
+    void stopVPNTunnel();
+
+    // The current status, read live on every call.
+    [[nodiscard]] VPNStatus status() const;
+
+    // Runs `block` on the main queue after every status change of this
+    // connection, for as long as the process lives.
+    void observeStatusChanges(std::function<void()> block);
+
+private:
+    ManagerRef manager_;
+};
+
+// A handle to one VPN configuration: its properties as last loaded or set, and
+// the store that keeps it. A handle made by the store is new and unsaved; its
+// first save stores it, later saves update it. Every operation with a
+// completion calls it exactly once, on the thread the store states.
+class TunnelProviderManager : public std::enable_shared_from_this<TunnelProviderManager> {
+public:
+    // Use VPNConfigurationStore::makeManager.
+    explicit TunnelProviderManager(VPNConfigurationStore& store) : store_(&store) {}
+
+    std::optional<std::string> localizedDescription;
+    ProtocolConfiguration protocolConfiguration;
+    bool isEnabled = false;
+
+    // The store's own key for this configuration; none until its first save.
+    std::optional<std::int64_t> storeKey;
+
+    void saveToPreferences(ErrorCompletion completion);
+    void loadFromPreferences(ErrorCompletion completion);
+    void removeFromPreferences(ErrorCompletion completion);
+    VPNConnection connection();
+
+    [[nodiscard]] VPNConfigurationStore& store() const { return *store_; }
+
+private:
+    VPNConfigurationStore* store_;
+};
+
+// The system's store of VPN configurations. Implementations state on which
+// thread they call completions; callers do not rely on it.
+class VPNConfigurationStore {
+public:
+    using LoadAllCompletion = std::function<void(Result<std::vector<ManagerRef>>)>;
+
+    virtual ~VPNConfigurationStore() = default;
+
+    // A new, empty, unsaved configuration of this store.
+    ManagerRef makeManager() { return std::make_shared<TunnelProviderManager>(*this); }
+
+    // Every stored configuration in store order, or an error.
+    virtual void loadAllFromPreferences(LoadAllCompletion completion) = 0;
+
+    // Stores the handle's current properties: inserts it on its first save
+    // (setting its storeKey), updates it afterwards.
+    virtual void save(ManagerRef manager, ErrorCompletion completion) = 0;
+
+    // Refreshes every property of the handle from the store; fails for a
+    // configuration that is not stored.
+    virtual void reload(ManagerRef manager, ErrorCompletion completion) = 0;
+
+    // Deletes the configuration; fails for one that is not stored.
+    virtual void remove(ManagerRef manager, ErrorCompletion completion) = 0;
+
+    virtual std::optional<Error> startTunnel(const TunnelProviderManager& manager) = 0;
+    virtual void stopTunnel(const TunnelProviderManager& manager) = 0;
+    virtual VPNStatus status(const TunnelProviderManager& manager) = 0;
+    virtual void observeStatusChanges(const TunnelProviderManager& manager, std::function<void()> block) = 0;
+};
+
+}  // namespace vxm::platform
