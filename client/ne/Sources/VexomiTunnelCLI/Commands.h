@@ -18,6 +18,30 @@ struct Application {
     platform::Process& process;
 };
 
+// The process-wide values of one run: the argument list exactly as the
+// process received it, the command word, and the platform.
+struct Run {
+    std::vector<std::string> args;
+    std::string command;
+    Application app;
+
+    // The argument after the first one equal to `option`, unchanged (it may
+    // itself begin with "--", or be empty); none when the option is absent or
+    // stands last.
+    [[nodiscard]] std::optional<std::string> argValue(std::string_view option) const;
+};
+
+// Runs the one handler the command word names, or reports an unknown command.
+void dispatchCommand(const Run& run);
+
+// The command handlers. Each either ends the process itself or starts one
+// asynchronous operation whose completion prints one response and exits.
+void handleStart(const Run& run);
+void handleStop(const Run& run);
+void handleStatus(const Run& run);
+void handleWait(const Run& run);
+void handleRemove(const Run& run);
+
 // Runs vxm-tunnel with the process arguments, program path first: checks for
 // a command word, queues the dispatcher on the main queue and runs the loop.
 // The run ends through process.exit; returns 0 only if the loop ever returns.

@@ -1,0 +1,244 @@
+#include "Commands.h"
+
+#include <algorithm>
+#include <memory>
+#include <utility>
+
+#include "TunnelManager.h"
+#include "Types.h"
+#include "platform/DispatchGroup.h"
+
+namespace vxm::tunnel {
+
+using platform::Error;
+using platform::ManagerRef;
+using platform::Result;
+using platform::VPNStatus;
+
+namespace {
+
+constexpr std::string_view kUsage = "Usage: vxm-tunnel <start|stop|status|wait|remove> [options]\n";
+constexpr std::string_view kDefaultSiteName = "Vexomi";
+
+// Prints the run's one response and ends the process with the status that
+// goes with it. Callers return right after.
+void finish(const Application& app, const HelperResponse& response) {
+    printResponse(app.process, response);
+    app.process.exit(response.ok ? 0 : 1);
+}
+
+void fail(const Application& app, std::string message) {
+    finish(app, {.ok = false, .error = std::move(message)});
+}
+
+bool isUp(VPNStatus status) { return status == VPNStatus::connected || status == VPNStatus::connecting; }
+
+// ---- start ----
+
+// The document named by --config, or nothing after reporting why it is missing
+// or cannot be read.
+std::optional<std::string> readDocument(const Run& run) {
+    const std::optional<std::string> source = run.argValue("--config");
+    if (!source) {
+        fail(run.app, "Missing --config <path>");
+        return std::nullopt;
+    }
+    // One byte more than the limit tells a document that is too long.
+    constexpr std::size_t kReadLimit = kMaxDocumentBytes + 1;
+    std::optional<std::string> document = *source == "-" ? run.app.process.readStandardInput(kReadLimit)
+                                                         : run.app.process.readFile(*source, kReadLimit);
+    if (!document) {
+        fail(run.app, "Cannot read config file: " + *source);
+    }
+    return document;
+}
+
+void startSite(const Application& app, const ManagerRef& manager, TunnelConfig config, std::string siteName) {
+    std::string vpnIP = addressBeforePrefix(config.address);
+    TunnelManager::startTunnel(
+        manager, std::move(config),
+        [app, siteName = std::move(siteName), vpnIP = std::move(vpnIP)](std::optional<Error> error) {
+            if (error) {
+                fail(app, "Failed to start tunnel: " + error->localizedDescription);
+                return;
+            }
+            finish(app, {.ok = true, .name = TunnelManager::displayName(siteName), .vpnIP = vpnIP, .connected = true});
+        });
+}
+
+// ---- stop and remove ----
+
+// Loads what --site selects: that site's configuration (found or new), or
+// every configuration of the client. Reports a failed load itself.
+void loadTargets(const Run& run, std::function<void(std::vector<ManagerRef>)> then) {
+    const Application app = run.app;
+    if (std::optional<std::string> site = run.argValue("--site")) {
+        TunnelManager::loadOrCreate(app.store, *std::move(site),
+                                    [app, then = std::move(then)](Result<ManagerRef> loaded) {
+                                        if (!loaded.ok()) {
+                                            fail(app, "Failed to load tunnel manager: " +
+                                                          loaded.error().localizedDescription);
+                                            return;
+                                        }
+                                        then({loaded.value()});
+                                    });
+        return;
+    }
+    TunnelManager::loadAll(app.store, [app, then = std::move(then)](Result<std::vector<ManagerRef>> loaded) {
+        if (!loaded.ok()) {
+            fail(app, "Failed to load tunnel managers: " + loaded.error().localizedDescription);
+            return;
+        }
+        then(std::move(loaded.value()));
+    });
+}
+
+// ---- wait ----
+
+// Ends the process when nothing in `active` is connected or connecting any more.
+void waitCheck(const Application& app, const std::vector<ManagerRef>& active) {
+    const bool anyUp = std::any_of(active.begin(), active.end(),
+                                   [](const ManagerRef& manager) { return isUp(manager->connection().status()); });
+    if (!anyUp) {
+        app.process.exit(0);
+    }
+}
+
+void waitForActive(const Application& app, std::vector<ManagerRef> managers) {
+    auto active = std::make_shared<std::vector<ManagerRef>>();
+    for (ManagerRef& manager : managers) {
+        if (isUp(manager->connection().status())) {
+            active->push_back(std::move(manager));
+        }
+    }
+    if (active->empty()) {
+        app.process.exit(0);
+        return;
+    }
+    for (const ManagerRef& manager : *active) {
+        manager->connection().observeStatusChanges([app, active] { waitCheck(app, *active); });
+    }
+    // A tunnel that went down between the load and the registration has
+    // notified no one: check once more, on the main queue like the observers,
+    // so that two checks never run at once.
+    app.mainQueue.async([app, active] { waitCheck(app, *active); });
+}
+
+}  // namespace
+
+std::optional<std::string> Run::argValue(std::string_view option) const {
+    auto found = std::find(args.begin(), args.end(), option);
+    if (found == args.end() || std::next(found) == args.end()) {
+        return std::nullopt;
+    }
+    return *std::next(found);
+}
+
+void dispatchCommand(const Run& run) {
+    using Handler = void (*)(const Run&);
+    static constexpr std::pair<std::string_view, Handler> kHandlers[] = {
+        {"start", handleStart}, {"stop", handleStop},     {"status", handleStatus},
+        {"wait", handleWait},   {"remove", handleRemove},
+    };
+    for (const auto& [word, handler] : kHandlers) {
+        if (run.command == word) {
+            handler(run);
+            return;
+        }
+    }
+    run.app.process.writeStandardError("Unknown command: " + run.command + "\n");
+    run.app.process.exit(1);
+}
+
+void handleStart(const Run& run) {
+    std::optional<std::string> document = readDocument(run);
+    if (!document) {
+        return;
+    }
+    auto decoded = decodeTunnelConfig(*document);
+    if (!decoded.ok()) {
+        fail(run.app, "Invalid config JSON: " + decoded.error().localizedDescription);
+        return;
+    }
+    TunnelConfig config = std::move(decoded.value());
+    std::string siteName = config.siteName.value_or(std::string(kDefaultSiteName));
+    const Application app = run.app;
+    TunnelManager::loadOrCreate(app.store, siteName,
+                                [app, config = std::move(config), siteName](Result<ManagerRef> loaded) mutable {
+                                    if (!loaded.ok()) {
+                                        fail(app, "Failed to load tunnel manager: " +
+                                                      loaded.error().localizedDescription);
+                                        return;
+                                    }
+                                    startSite(app, loaded.value(), std::move(config), std::move(siteName));
+                                });
+}
+
+void handleStop(const Run& run) {
+    const Application app = run.app;
+    loadTargets(run, [app](const std::vector<ManagerRef>& targets) {
+        for (const ManagerRef& target : targets) {
+            target->connection().stopVPNTunnel();
+        }
+        finish(app, {.ok = true, .connected = false});
+    });
+}
+
+void handleRemove(const Run& run) {
+    const Application app = run.app;
+    loadTargets(run, [app](const std::vector<ManagerRef>& targets) {
+        auto group = std::make_shared<platform::DispatchGroup>();
+        for (const ManagerRef& target : targets) {
+            group->enter();
+            // A failed removal is not reported: the group is left all the same.
+            target->removeFromPreferences([group](const std::optional<Error>& /*ignored*/) { group->leave(); });
+        }
+        group->notify(app.mainQueue, [app] { finish(app, {.ok = true}); });
+    });
+}
+
+void handleStatus(const Run& run) {
+    const Application app = run.app;
+    TunnelManager::loadAll(app.store, [app](Result<std::vector<ManagerRef>> loaded) {
+        if (!loaded.ok()) {
+            fail(app, "Failed to load tunnel managers: " + loaded.error().localizedDescription);
+            return;
+        }
+        for (const ManagerRef& manager : loaded.value()) {
+            if (manager->connection().status() == VPNStatus::connected) {
+                finish(app, {.ok = true,
+                             .name = manager->localizedDescription,
+                             .vpnIP = TunnelManager::vpnIP(*manager),
+                             .connected = true});
+                return;
+            }
+        }
+        finish(app, {.ok = true, .connected = false});
+    });
+}
+
+void handleWait(const Run& run) {
+    const Application app = run.app;
+    TunnelManager::loadAll(app.store, [app](Result<std::vector<ManagerRef>> loaded) {
+        if (!loaded.ok()) {
+            app.process.exit(0);
+            return;
+        }
+        waitForActive(app, std::move(loaded.value()));
+    });
+}
+
+int runTool(std::vector<std::string> args, Application app) {
+    if (args.size() < 2) {
+        app.process.writeStandardError(kUsage);
+        app.process.exit(1);
+        return 1;
+    }
+    auto run = std::make_shared<Run>(Run{std::move(args), {}, app});
+    run->command = run->args[1];
+    app.mainQueue.async([run] { dispatchCommand(*run); });
+    app.mainQueue.run();
+    return 0;
+}
+
+}  // namespace vxm::tunnel

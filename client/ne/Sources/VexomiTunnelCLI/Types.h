@@ -1,0 +1,79 @@
+#pragma once
+
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "platform/Error.h"
+#include "platform/Process.h"
+
+namespace vxm::tunnel {
+
+// The tunnel configuration document that `start` reads: six text fields,
+// opaque to the tool, handed to the packet-tunnel provider.
+struct TunnelConfig {
+    std::optional<std::string> siteName;
+    std::string privateKey;
+    std::string address;
+    std::string serverPubkey;
+    std::string endpoint;
+    std::string allowedIPs;
+
+    bool operator==(const TunnelConfig&) const = default;
+};
+
+// Why a document did not decode.
+enum class DecodingErrorKind {
+    dataCorrupted,  // not JSON, not an object, empty or too large
+    keyNotFound,
+    valueNotFound,  // the key holds null
+    typeMismatch,
+};
+
+// A decoding failure. Its description names the kind, the key, and the line
+// and column of malformed text; it never quotes the document, which holds a
+// private key.
+struct DecodingError {
+    DecodingErrorKind kind;
+    std::string localizedDescription;
+};
+
+// Documents longer than this are refused unread: no real one comes near it.
+inline constexpr std::size_t kMaxDocumentBytes = std::size_t{1} << 20;
+
+// Decodes a whole document. Keys match exactly; unknown keys are ignored;
+// "siteName" may be absent or null; the five others must be strings.
+platform::Result<TunnelConfig, DecodingError> decodeTunnelConfig(std::string_view document);
+
+// The decoding failure of a document longer than kMaxDocumentBytes.
+DecodingError documentTooLarge();
+
+// The document as compact JSON, keys in field order, "siteName" left out when
+// there is none.
+std::string encodeTunnelConfig(const TunnelConfig& config);
+
+// The one record a run of the tool prints.
+struct HelperResponse {
+    bool ok = false;
+    std::optional<std::string> name;
+    std::optional<std::string> vpnIP;
+    std::optional<std::string> error;
+    std::optional<bool> connected;
+
+    bool operator==(const HelperResponse&) const = default;
+};
+
+// Compact JSON, members in the order ok, name, vpnIP, error, connected, absent
+// ones left out. Bytes that are not UTF-8 come out as U+FFFD, so a response
+// always has a form. No line feed.
+std::string encodeHelperResponse(const HelperResponse& response);
+
+// Reads a response back, as a caller does: "ok" required, the others optional
+// (null counts as absent), a wrong type fails, unknown keys are ignored.
+platform::Result<HelperResponse> decodeHelperResponse(std::string_view text);
+
+// Writes the response and a line feed to standard output, in one write.
+void printResponse(platform::Process& process, const HelperResponse& response);
+
+}  // namespace vxm::tunnel

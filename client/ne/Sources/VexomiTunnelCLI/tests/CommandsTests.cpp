@@ -1,0 +1,457 @@
+#include "Commands.h"
+
+#include <string>
+#include <thread>
+
+#include <gtest/gtest.h>
+
+#include "ToolHarness.h"
+
+namespace vxm::tunnel::testing {
+namespace {
+
+using Operation = FakeVPNStore::Operation;
+using Delivery = FakeVPNStore::Delivery;
+using platform::Error;
+using platform::TunnelProviderProtocol;
+
+// ---- the command line ----
+
+using CommandLineTest = ToolTest;
+
+TEST_F(CommandLineTest, NoCommandWordPrintsUsage) {
+    runTool({"vxm-tunnel"}, {queue, store, process});
+    EXPECT_EQ(process.standardError(), "Usage: vxm-tunnel <start|stop|status|wait|remove> [options]\n");
+    EXPECT_EQ(process.standardOutput(), "");
+    EXPECT_EQ(process.exitStatus(), 1);
+    EXPECT_EQ(store.loadCount(), 0);
+}
+
+TEST_F(CommandLineTest, UnknownWordsAreRejectedWhole) {
+    for (const std::string word : {"", "Status", "stat", "status "}) {
+        platform::FakeMainQueue wordQueue;
+        platform::FakeProcess wordProcess;
+        wordProcess.onExit = [&] { wordQueue.stop(); };
+        runTool({"vxm-tunnel", word}, {wordQueue, store, wordProcess});
+        EXPECT_EQ(wordProcess.standardError(), "Unknown command: " + word + "\n");
+        EXPECT_EQ(wordProcess.standardOutput(), "");
+        EXPECT_EQ(wordProcess.exitStatus(), 1);
+    }
+    EXPECT_EQ(store.loadCount(), 0);
+}
+
+TEST_F(CommandLineTest, HandlerRunsFromTheLoopNotBeforeIt) {
+    Run run{{"vxm-tunnel", "status"}, "status", {queue, store, process}};
+    queue.async([&] { dispatchCommand(run); });
+    EXPECT_EQ(store.loadCount(), 0);
+    queue.run();
+    expectRun(R"({"ok":true,"connected":false})"
+              "\n",
+              0);
+}
+
+TEST_F(CommandLineTest, OptionsOfOtherCommandsAreIgnored) {
+    store.add(clientEntry("Vexomi \xE2\x80\x94 a", VPNStatus::connected));
+    runToExit({"status", "--site", "x", "--config", "y"});
+    expectRun(R"({"ok":true,"name":"Vexomi — a","vpnIP":"10.0.0.7","connected":true})"
+              "\n",
+              0);
+}
+
+TEST(ArgValueTest, FindsTheArgumentAfterTheFirstOccurrence) {
+    platform::FakeMainQueue queue;
+    platform::FakeProcess process;
+    platform::FakeVPNStore store{queue};
+    auto run = [&](std::vector<std::string> args) { return Run{std::move(args), "stop", {queue, store, process}}; };
+
+    EXPECT_EQ(run({"t", "stop", "--site", "a", "--site", "b"}).argValue("--site"), "a");
+    EXPECT_EQ(run({"t", "stop", "--site", "--config"}).argValue("--site"), "--config");
+    EXPECT_EQ(run({"t", "stop", "--site", ""}).argValue("--site"), "");
+    EXPECT_EQ(run({"t", "stop", "--site"}).argValue("--site"), std::nullopt);
+    EXPECT_EQ(run({"t", "stop", "--site=a"}).argValue("--site"), std::nullopt);
+    EXPECT_EQ(run({"t", "stop"}).argValue("--site"), std::nullopt);
+    // The search starts at the program path.
+    EXPECT_EQ(run({"--site", "stop"}).argValue("--site"), "stop");
+}
+
+// ---- start ----
+
+class StartTest : public ToolTest {
+protected:
+    StartTest() { process.files["/etc/vxm/home.json"] = kDocument; }
+};
+
+TEST_F(StartTest, StartsANewSiteAndReportsIt) {
+    runToExit({"start", "--config", "/etc/vxm/home.json"});
+    expectRun("{\"ok\":true,\"name\":\"Vexomi \xE2\x80\x94 home\",\"vpnIP\":\"10.0.0.2\",\"connected\":true}\n", 0);
+
+    ASSERT_EQ(store.stored().size(), 1U);
+    const auto& stored = store.stored()[0];
+    EXPECT_EQ(stored.localizedDescription, "Vexomi \xE2\x80\x94 home");
+    EXPECT_TRUE(stored.isEnabled);
+    const auto& protocol = std::get<TunnelProviderProtocol>(stored.protocolConfiguration);
+    EXPECT_EQ(protocol.providerBundleIdentifier, "com.vexomi.client.tunnel");
+    EXPECT_EQ(protocol.serverAddress, "198.51.100.1:51820");
+    const platform::ProviderConfiguration expected = {
+        {"privateKey", "c2VjcmV0LWtleQ=="}, {"address", "10.0.0.2/32"}, {"serverPubkey", "c2VydmVy"},
+        {"endpoint", "198.51.100.1:51820"}, {"allowedIPs", "0.0.0.0/0"},
+    };
+    EXPECT_EQ(protocol.providerConfiguration, expected);
+    EXPECT_EQ(store.startRequests(), (std::vector<std::optional<std::string>>{"Vexomi \xE2\x80\x94 home"}));
+}
+
+TEST_F(StartTest, ReusesTheSitesConfigurationAndReplacesItsProviderConfiguration) {
+    FakeVPNStore::Entry existing = clientEntry("Vexomi \xE2\x80\x94 home");
+    auto& protocol = std::get<TunnelProviderProtocol>(existing.protocolConfiguration);
+    protocol.providerConfiguration = platform::ProviderConfiguration{{"stale", "value"}, {"address", 7}};
+    protocol.providerBundleIdentifier = "org.example.other.tunnel";
+    existing.isEnabled = false;
+    store.add(clientEntry("Vexomi \xE2\x80\x94 other"));
+    store.add(existing);
+
+    runToExit({"start", "--config", "/etc/vxm/home.json", "--site", "other"});
+
+    EXPECT_EQ(process.exitStatus(), 0);
+    ASSERT_EQ(store.stored().size(), 2U) << "found, not duplicated";
+    const auto& updated = store.stored()[1];
+    const auto& written = std::get<TunnelProviderProtocol>(updated.protocolConfiguration);
+    EXPECT_EQ(written.providerBundleIdentifier, "org.example.other.tunnel") << "the identifier is kept";
+    EXPECT_EQ(written.providerConfiguration->size(), 5U);
+    EXPECT_FALSE(written.providerConfiguration->contains("stale"));
+    EXPECT_TRUE(updated.isEnabled);
+}
+
+TEST_F(StartTest, SiteNameComesFromTheDocumentOnly) {
+    struct Case {
+        const char* siteMember;
+        const char* displayName;
+    };
+    for (const Case& c : {Case{"", "Vexomi \xE2\x80\x94 Vexomi"}, Case{R"("siteName":null,)", "Vexomi \xE2\x80\x94 Vexomi"},
+                          Case{R"("siteName":"",)", "Vexomi \xE2\x80\x94 "}}) {
+        platform::FakeMainQueue caseQueue;
+        platform::FakeProcess caseProcess;
+        caseProcess.onExit = [&] { caseQueue.stop(); };
+        caseProcess.standardInput = std::string("{") + c.siteMember +
+                                    R"("privateKey":"k","address":"10.1.0.5","serverPubkey":"p","endpoint":"e",)"
+                                    R"("allowedIPs":"a"})";
+        platform::FakeVPNStore caseStore{caseQueue};
+        runTool({"vxm-tunnel", "start", "--config", "-"}, {caseQueue, caseStore, caseProcess});
+        EXPECT_EQ(caseProcess.standardOutput(), std::string(R"({"ok":true,"name":")") + c.displayName +
+                                                    R"(","vpnIP":"10.1.0.5","connected":true})" + "\n");
+        ASSERT_EQ(caseStore.stored().size(), 1U);
+        EXPECT_EQ(caseStore.stored()[0].localizedDescription, c.displayName);
+    }
+}
+
+TEST_F(StartTest, VpnAddressIsCutAtTheFirstSlash) {
+    for (const auto& [address, expected] : std::vector<std::pair<std::string, std::string>>{
+             {"10.0.0.2/32/x", "10.0.0.2"}, {"fd00::2", "fd00::2"}, {"/24", ""}, {"", ""}}) {
+        platform::FakeMainQueue caseQueue;
+        platform::FakeProcess caseProcess;
+        platform::FakeVPNStore caseStore{caseQueue};
+        caseProcess.standardInput = R"({"privateKey":"k","address":")" + address +
+                                    R"(","serverPubkey":"p","endpoint":"e","allowedIPs":"a"})";
+        runTool({"vxm-tunnel", "start", "--config", "-"}, {caseQueue, caseStore, caseProcess});
+        EXPECT_EQ(decodeHelperResponse(caseProcess.standardOutput()).value().vpnIP, expected) << address;
+    }
+}
+
+TEST_F(StartTest, MissingConfigOption) {
+    for (const auto& words : std::vector<std::vector<std::string>>{
+             {"start"}, {"start", "--config"}, {"start", "--config=/etc/vxm/home.json"}, {"start", "--site", "x"}}) {
+        platform::FakeMainQueue caseQueue;
+        platform::FakeProcess caseProcess;
+        std::vector<std::string> args = words;
+        args.insert(args.begin(), "vxm-tunnel");
+        runTool(args, {caseQueue, store, caseProcess});
+        EXPECT_EQ(caseProcess.standardOutput(), "{\"ok\":false,\"error\":\"Missing --config <path>\"}\n");
+        EXPECT_EQ(caseProcess.exitStatus(), 1);
+    }
+    EXPECT_EQ(store.loadCount(), 0);
+}
+
+TEST_F(StartTest, UnreadableDocumentNeverTouchesTheStore) {
+    runToExit({"start", "--config", "--site", "--config", "/etc/vxm/home.json"});
+    expectRun(R"({"ok":false,"error":"Cannot read config file: --site"})"
+              "\n",
+              1);
+    EXPECT_EQ(store.loadCount(), 0);
+}
+
+TEST_F(StartTest, StandardInputThatFailsIsUnreadable) {
+    process.standardInput.reset();
+    runToExit({"start", "--config", "-"});
+    expectRun(R"({"ok":false,"error":"Cannot read config file: -"})"
+              "\n",
+              1);
+}
+
+TEST_F(StartTest, DocumentsThatDoNotDecodeNeverTouchTheStore) {
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {"", "the document is empty"},
+        {"{\"privateKey\":\"k\"", "the document is not valid JSON (line 1, column 17)"},
+        {"[1]", "the document is not a JSON object"},
+        {R"({"privateKey":"k","address":"a","serverPubkey":"s","endpoint":"e","allowedIPs":["a","b"]})",
+         R"(the value of \"allowedIPs\" is not a string)"},
+        {std::string(kMaxDocumentBytes + 1, ' '), "the document is larger than 1048576 bytes"},
+    };
+    for (const auto& [document, description] : cases) {
+        platform::FakeMainQueue caseQueue;
+        platform::FakeProcess caseProcess;
+        caseProcess.standardInput = document;
+        runTool({"vxm-tunnel", "start", "--config", "-"}, {caseQueue, store, caseProcess});
+        EXPECT_EQ(caseProcess.standardOutput(), R"({"ok":false,"error":"Invalid config JSON: )" + description + "\"}\n");
+        EXPECT_EQ(caseProcess.exitStatus(), 1);
+    }
+    EXPECT_EQ(store.loadCount(), 0);
+}
+
+TEST_F(StartTest, EachFailingStepIsReportedAndLaterStepsDoNotRun) {
+    struct Case {
+        Operation operation;
+        std::string expected;
+        std::size_t stored;
+    };
+    const std::vector<Case> cases = {
+        {Operation::loadAll, R"({"ok":false,"error":"Failed to load tunnel manager: no store"})", 0},
+        {Operation::save, R"({"ok":false,"error":"Failed to start tunnel: no store"})", 0},
+        {Operation::reload, R"({"ok":false,"error":"Failed to start tunnel: no store"})", 1},
+        {Operation::startTunnel, R"({"ok":false,"error":"Failed to start tunnel: no store"})", 1},
+    };
+    for (const Case& c : cases) {
+        platform::FakeMainQueue caseQueue;
+        platform::FakeProcess caseProcess;
+        platform::FakeVPNStore caseStore{caseQueue};
+        caseProcess.files = process.files;
+        caseStore.failures[c.operation] = Error{"no store"};
+        runTool({"vxm-tunnel", "start", "--config", "/etc/vxm/home.json"}, {caseQueue, caseStore, caseProcess});
+        EXPECT_EQ(caseProcess.standardOutput(), c.expected + "\n");
+        EXPECT_EQ(caseProcess.exitStatus(), 1);
+        EXPECT_EQ(caseStore.stored().size(), c.stored) << "nothing is rolled back";
+        EXPECT_EQ(caseStore.startRequests().size(), c.operation == Operation::startTunnel ? 1U : 0U);
+    }
+}
+
+TEST_F(StartTest, ForeignProtocolSavesNothing) {
+    store.add({0, "Vexomi \xE2\x80\x94 home", platform::OtherProtocol{"ikev2"}, false, VPNStatus::disconnected});
+    runToExit({"start", "--config", "/etc/vxm/home.json"});
+    expectRun(R"({"ok":false,"error":"Failed to start tunnel: Invalid protocol configuration"})"
+              "\n",
+              1);
+    EXPECT_TRUE(store.saves().empty());
+}
+
+TEST_F(StartTest, CompletionsOnAnotherThread) {
+    store.delivery = Delivery::onAnotherThread;
+    runToExit({"start", "--config", "/etc/vxm/home.json"});
+    expectRun("{\"ok\":true,\"name\":\"Vexomi \xE2\x80\x94 home\",\"vpnIP\":\"10.0.0.2\",\"connected\":true}\n", 0);
+    EXPECT_NE(process.outputThread(), std::this_thread::get_id());
+}
+
+// ---- stop and remove ----
+
+using StopRemoveTest = ToolTest;
+
+TEST_F(StopRemoveTest, StopWithoutSiteStopsEveryClientConfigurationOnly) {
+    store.add(clientEntry("Vexomi \xE2\x80\x94 a", VPNStatus::connected));
+    store.add(foreignEntry("Other VPN"));
+    store.add({0, "Plain", platform::NoProtocol{}, true, VPNStatus::connected});
+    store.add(clientEntry("Vexomi \xE2\x80\x94 b", VPNStatus::disconnected));
+    runToExit({"stop", "--site"});
+    expectRun(R"({"ok":true,"connected":false})"
+              "\n",
+              0);
+    EXPECT_EQ(store.stopRequests(),
+              (std::vector<std::optional<std::string>>{"Vexomi \xE2\x80\x94 a", "Vexomi \xE2\x80\x94 b"}));
+}
+
+TEST_F(StopRemoveTest, StopOfAnUnknownSiteStoresNothing) {
+    runToExit({"stop", "--site", ""});
+    expectRun(R"({"ok":true,"connected":false})"
+              "\n",
+              0);
+    EXPECT_EQ(store.stopRequests(), (std::vector<std::optional<std::string>>{"Vexomi \xE2\x80\x94 "}));
+    EXPECT_TRUE(store.stored().empty());
+    EXPECT_TRUE(store.saves().empty());
+}
+
+TEST_F(StopRemoveTest, LoadFailuresNameOneOrManyManagers) {
+    store.failures[Operation::loadAll] = Error{"gone"};
+    for (const std::string command : {"stop", "remove"}) {
+        for (const bool withSite : {true, false}) {
+            platform::FakeMainQueue caseQueue;
+            platform::FakeProcess caseProcess;
+            std::vector<std::string> args = {"vxm-tunnel", command};
+            if (withSite) {
+                args.insert(args.end(), {"--site", "a"});
+            }
+            runTool(args, {caseQueue, store, caseProcess});
+            EXPECT_EQ(caseProcess.standardOutput(),
+                      std::string(R"({"ok":false,"error":"Failed to load tunnel manager)") + (withSite ? "" : "s") +
+                          ": gone\"}\n");
+            EXPECT_EQ(caseProcess.exitStatus(), 1);
+        }
+    }
+}
+
+TEST_F(StopRemoveTest, RemoveWithoutSiteRemovesEveryClientConfiguration) {
+    store.add(clientEntry("Vexomi \xE2\x80\x94 a"));
+    store.add(foreignEntry("Other VPN"));
+    store.add(clientEntry("Vexomi \xE2\x80\x94 b"));
+    runToExit({"remove"});
+    expectRun(R"({"ok":true})"
+              "\n",
+              0);
+    ASSERT_EQ(store.stored().size(), 1U);
+    EXPECT_EQ(store.stored()[0].localizedDescription, "Other VPN");
+}
+
+TEST_F(StopRemoveTest, RemoveOfOneSiteLeavesTheOthers) {
+    store.add(clientEntry("Vexomi \xE2\x80\x94 a"));
+    store.add(clientEntry("Vexomi \xE2\x80\x94 b"));
+    runToExit({"remove", "--site", "b"});
+    expectRun(R"({"ok":true})"
+              "\n",
+              0);
+    ASSERT_EQ(store.stored().size(), 1U);
+    EXPECT_EQ(store.stored()[0].localizedDescription, "Vexomi \xE2\x80\x94 a");
+}
+
+TEST_F(StopRemoveTest, FailedRemovalsStillSucceed) {
+    // An unknown site yields a configuration that was never saved: its
+    // removal fails, and so does every removal here.
+    runToExit({"remove", "--site", "nowhere"});
+    expectRun(R"({"ok":true})"
+              "\n",
+              0);
+
+    platform::FakeMainQueue allQueue;
+    platform::FakeProcess allProcess;
+    platform::FakeVPNStore allStore{allQueue};
+    allStore.add(clientEntry("Vexomi \xE2\x80\x94 a"));
+    allStore.failures[Operation::remove] = Error{"refused"};
+    runTool({"vxm-tunnel", "remove"}, {allQueue, allStore, allProcess});
+    EXPECT_EQ(allProcess.standardOutput(), "{\"ok\":true}\n");
+    EXPECT_EQ(allStore.stored().size(), 1U);
+}
+
+TEST_F(StopRemoveTest, RemovePrintsOnlyAfterTheLastRemovalFromTheMainQueue) {
+    store.add(clientEntry("Vexomi \xE2\x80\x94 a"));
+    store.add(clientEntry("Vexomi \xE2\x80\x94 b"));
+    store.add(clientEntry("Vexomi \xE2\x80\x94 c"));
+    store.delivery = Delivery::held;
+    start({"remove"});
+    ASSERT_EQ(store.releaseHeld(), 1U);  // the load
+    EXPECT_EQ(store.removeRequests().size(), 3U) << "all removals are requested back to back";
+
+    std::thread([&] { store.releaseHeld(2); }).join();
+    queue.runReady();
+    EXPECT_EQ(process.standardOutput(), "") << "one removal is still out";
+
+    std::thread([&] { store.releaseHeld(); }).join();
+    EXPECT_EQ(process.standardOutput(), "") << "the response waits for the main queue";
+    queue.runReady();
+    expectRun(R"({"ok":true})"
+              "\n",
+              0);
+    EXPECT_EQ(process.outputThread(), std::this_thread::get_id());
+}
+
+// ---- status ----
+
+using StatusTest = ToolTest;
+
+TEST_F(StatusTest, ReportsTheFirstConnectedClientConfiguration) {
+    store.add(foreignEntry("Other VPN", VPNStatus::connected));
+    store.add(clientEntry("Vexomi \xE2\x80\x94 a", VPNStatus::connecting, "10.0.0.1/32"));
+    store.add(clientEntry("Vexomi \xE2\x80\x94 \"b\\", VPNStatus::connected, "10.0.0.2/32"));
+    store.add(clientEntry("Vexomi \xE2\x80\x94 c", VPNStatus::connected, "10.0.0.3/32"));
+    runToExit({"status"});
+    expectRun("{\"ok\":true,\"name\":\"Vexomi \xE2\x80\x94 \\\"b\\\\\",\"vpnIP\":\"10.0.0.2\",\"connected\":true}\n",
+              0);
+}
+
+TEST_F(StatusTest, NothingConnected) {
+    store.add(clientEntry("Vexomi \xE2\x80\x94 a", VPNStatus::connecting));
+    store.add(clientEntry("Vexomi \xE2\x80\x94 b", VPNStatus::reasserting));
+    runToExit({"status"});
+    expectRun(R"({"ok":true,"connected":false})"
+              "\n",
+              0);
+}
+
+TEST_F(StatusTest, MissingNameAndAddressAreLeftOut) {
+    FakeVPNStore::Entry entry = clientEntry("unused", VPNStatus::connected, std::nullopt);
+    entry.localizedDescription.reset();
+    store.add(entry);
+    runToExit({"status"});
+    expectRun(R"({"ok":true,"connected":true})"
+              "\n",
+              0);
+}
+
+TEST_F(StatusTest, LoadFailure) {
+    store.failures[Operation::loadAll] = Error{"the store is locked away"};
+    store.delivery = Delivery::onAnotherThread;
+    runToExit({"status"});
+    expectRun(R"({"ok":false,"error":"Failed to load tunnel managers: the store is locked away"})"
+              "\n",
+              1);
+}
+
+// ---- wait ----
+
+using WaitTest = ToolTest;
+
+TEST_F(WaitTest, EndsSilentlyWhenNothingIsActiveOrLoadFails) {
+    store.add(clientEntry("Vexomi \xE2\x80\x94 a", VPNStatus::disconnected));
+    store.add(foreignEntry("Other VPN", VPNStatus::connected));
+    runToExit({"wait"});
+    expectRun("", 0);
+    EXPECT_EQ(store.observerCount(), 0U);
+
+    platform::FakeMainQueue failQueue;
+    platform::FakeProcess failProcess;
+    platform::FakeVPNStore failStore{failQueue};
+    failStore.failures[Operation::loadAll] = Error{"x"};
+    runTool({"vxm-tunnel", "wait"}, {failQueue, failStore, failProcess});
+    EXPECT_EQ(failProcess.standardOutput(), "");
+    EXPECT_EQ(failProcess.exitStatus(), 0);
+}
+
+TEST_F(WaitTest, EndsOnlyWhenEveryActiveConfigurationIsDown) {
+    const auto a = store.add(clientEntry("Vexomi \xE2\x80\x94 a", VPNStatus::connected));
+    const auto b = store.add(clientEntry("Vexomi \xE2\x80\x94 b", VPNStatus::connecting));
+    const auto c = store.add(clientEntry("Vexomi \xE2\x80\x94 c", VPNStatus::disconnected));
+    store.delivery = Delivery::onAnotherThread;
+    start({"wait"});
+    ASSERT_TRUE(queue.runUntil([&] { return store.observerCount() == 2; }));
+    store.joinDeliveries();
+    queue.runReady();
+    EXPECT_EQ(process.exitStatus(), std::nullopt);
+
+    store.setStatus(a, VPNStatus::reasserting);
+    store.setStatus(c, VPNStatus::connected);  // not active when loaded: never looked at
+    queue.runReady();
+    EXPECT_EQ(process.exitStatus(), std::nullopt) << "b is still connecting";
+
+    store.setStatus(b, VPNStatus::disconnecting);
+    queue.runReady();
+    expectRun("", 0);
+}
+
+TEST_F(WaitTest, ChangeThatNoObserverHeardIsCaughtByTheCheckAfterRegistering) {
+    const auto a = store.add(clientEntry("Vexomi \xE2\x80\x94 a", VPNStatus::connected));
+    store.delivery = Delivery::held;
+    start({"wait"});
+    store.releaseHeld();
+    ASSERT_EQ(store.observerCount(), 1U);
+    // The tunnel went down while the observer was being registered: the
+    // change reached no one.
+    store.setStatus(a, VPNStatus::disconnected, /*notify=*/false);
+    queue.runReady();
+    expectRun("", 0);
+}
+
+}  // namespace
+}  // namespace vxm::tunnel::testing
