@@ -1,0 +1,15 @@
+# This machine's side of the tool's platform: the main loop on Asio, the
+# process, and the VPN configuration store embedded in SQLite.
+add_library(vxm_platform_linux STATIC
+  ${CMAKE_CURRENT_LIST_DIR}/AsioMainQueue.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/LinuxProcess.cpp
+)
+target_link_libraries(vxm_platform_linux PUBLIC vxm_platform asio SQLite::SQLite3)
+
+if(VXM_TESTS)
+  vxm_add_test_sources(
+    ${CMAKE_CURRENT_LIST_DIR}/tests/AsioMainQueueTests.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/tests/LinuxProcessTests.cpp
+  )
+  vxm_add_test_libraries(vxm_platform_linux)
+endif()

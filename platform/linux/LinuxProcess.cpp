@@ -1,0 +1,62 @@
+#include "platform/linux/LinuxProcess.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace vxm::platform {
+
+void LinuxProcess::writeStandardOutput(std::string_view text) { std::fwrite(text.data(), 1, text.size(), stdout); }
+
+void LinuxProcess::writeStandardError(std::string_view text) { std::fwrite(text.data(), 1, text.size(), stderr); }
+
+void LinuxProcess::exit(int status) {
+    std::fflush(stdout);
+    std::fflush(stderr);
+    // _Exit runs no atexit handlers and no static destructors, so it is safe
+    // while the main thread is still inside the loop using those objects.
+    std::_Exit(status);
+}
+
+std::optional<std::string> LinuxProcess::readFile(const std::string& path, std::size_t maxBytes) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        return std::nullopt;
+    }
+    std::optional<std::string> contents = readDescriptor(fd, maxBytes);
+    ::close(fd);
+    return contents;
+}
+
+std::optional<std::string> LinuxProcess::readStandardInput(std::size_t maxBytes) {
+    return readDescriptor(STDIN_FILENO, maxBytes);
+}
+
+std::optional<std::string> readDescriptor(int fd, std::size_t maxBytes) {
+    constexpr std::size_t chunk = 64 * 1024;
+    std::string contents;
+    while (contents.size() < maxBytes) {
+        const std::size_t used = contents.size();
+        const std::size_t wanted = std::min(chunk, maxBytes - used);
+        contents.resize(used + wanted);
+        const ssize_t got = ::read(fd, contents.data() + used, wanted);
+        if (got < 0 && errno == EINTR) {
+            contents.resize(used);
+            continue;
+        }
+        if (got < 0) {
+            return std::nullopt;
+        }
+        contents.resize(used + static_cast<std::size_t>(got));
+        if (got == 0) {
+            break;
+        }
+    }
+    return contents;
+}
+
+}  // namespace vxm::platform
