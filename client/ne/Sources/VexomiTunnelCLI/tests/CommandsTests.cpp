@@ -41,7 +41,7 @@ TEST_F(CommandLineTest, UnknownWordsAreRejectedWhole) {
 }
 
 TEST_F(CommandLineTest, HandlerRunsFromTheLoopNotBeforeIt) {
-    Run run{{"vxm-tunnel", "status"}, "status", {queue, store, process}};
+    tunnel::Run run{{"vxm-tunnel", "status"}, "status", {queue, store, process}};
     queue.async([&] { dispatchCommand(run); });
     EXPECT_EQ(store.loadCount(), 0);
     queue.run();
@@ -62,7 +62,7 @@ TEST(ArgValueTest, FindsTheArgumentAfterTheFirstOccurrence) {
     platform::FakeMainQueue queue;
     platform::FakeProcess process;
     platform::FakeVPNStore store{queue};
-    auto run = [&](std::vector<std::string> args) { return Run{std::move(args), "stop", {queue, store, process}}; };
+    auto run = [&](std::vector<std::string> args) { return tunnel::Run{std::move(args), "stop", {queue, store, process}}; };
 
     EXPECT_EQ(run({"t", "stop", "--site", "a", "--site", "b"}).argValue("--site"), "a");
     EXPECT_EQ(run({"t", "stop", "--site", "--config"}).argValue("--site"), "--config");
@@ -85,8 +85,9 @@ TEST_F(StartTest, StartsANewSiteAndReportsIt) {
     runToExit({"start", "--config", "/etc/vxm/home.json"});
     expectRun("{\"ok\":true,\"name\":\"Vexomi \xE2\x80\x94 home\",\"vpnIP\":\"10.0.0.2\",\"connected\":true}\n", 0);
 
-    ASSERT_EQ(store.stored().size(), 1U);
-    const auto& stored = store.stored()[0];
+    const auto all = store.stored();
+    ASSERT_EQ(all.size(), 1U);
+    const auto& stored = all[0];
     EXPECT_EQ(stored.localizedDescription, "Vexomi \xE2\x80\x94 home");
     EXPECT_TRUE(stored.isEnabled);
     const auto& protocol = std::get<TunnelProviderProtocol>(stored.protocolConfiguration);
@@ -112,8 +113,9 @@ TEST_F(StartTest, ReusesTheSitesConfigurationAndReplacesItsProviderConfiguration
     runToExit({"start", "--config", "/etc/vxm/home.json", "--site", "other"});
 
     EXPECT_EQ(process.exitStatus(), 0);
-    ASSERT_EQ(store.stored().size(), 2U) << "found, not duplicated";
-    const auto& updated = store.stored()[1];
+    const auto all = store.stored();
+    ASSERT_EQ(all.size(), 2U) << "found, not duplicated";
+    const auto& updated = all[1];
     const auto& written = std::get<TunnelProviderProtocol>(updated.protocolConfiguration);
     EXPECT_EQ(written.providerBundleIdentifier, "org.example.other.tunnel") << "the identifier is kept";
     EXPECT_EQ(written.providerConfiguration->size(), 5U);
@@ -189,7 +191,7 @@ TEST_F(StartTest, StandardInputThatFailsIsUnreadable) {
 TEST_F(StartTest, DocumentsThatDoNotDecodeNeverTouchTheStore) {
     const std::vector<std::pair<std::string, std::string>> cases = {
         {"", "the document is empty"},
-        {"{\"privateKey\":\"k\"", "the document is not valid JSON (line 1, column 17)"},
+        {"{\"privateKey\":\"k\"", "the document is not valid JSON (line 1, column 18)"},
         {"[1]", "the document is not a JSON object"},
         {R"({"privateKey":"k","address":"a","serverPubkey":"s","endpoint":"e","allowedIPs":["a","b"]})",
          R"(the value of \"allowedIPs\" is not a string)"},
@@ -341,7 +343,7 @@ TEST_F(StopRemoveTest, RemovePrintsOnlyAfterTheLastRemovalFromTheMainQueue) {
     store.add(clientEntry("Vexomi \xE2\x80\x94 c"));
     store.delivery = Delivery::held;
     start({"remove"});
-    ASSERT_EQ(store.releaseHeld(), 1U);  // the load
+    ASSERT_EQ(store.releaseHeld(1), 1U);  // the load
     EXPECT_EQ(store.removeRequests().size(), 3U) << "all removals are requested back to back";
 
     std::thread([&] { store.releaseHeld(2); }).join();
