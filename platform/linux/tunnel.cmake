@@ -3,6 +3,11 @@
 add_library(vxm_platform_linux STATIC
   ${CMAKE_CURRENT_LIST_DIR}/AsioMainQueue.cpp
   ${CMAKE_CURRENT_LIST_DIR}/LinuxProcess.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/SqliteDatabase.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/SqliteVPNStore.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/StatusSignal.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/StoreFile.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/StoreLocation.cpp
 )
 target_link_libraries(vxm_platform_linux PUBLIC vxm_platform asio SQLite::SQLite3)
 

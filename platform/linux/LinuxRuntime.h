@@ -1,0 +1,30 @@
+#pragma once
+
+#include "platform/MainQueue.h"
+#include "platform/Process.h"
+#include "platform/VPNStore.h"
+#include "platform/linux/AsioMainQueue.h"
+#include "platform/linux/LinuxProcess.h"
+#include "platform/linux/SqliteVPNStore.h"
+#include "platform/linux/StoreLocation.h"
+
+namespace vxm::platform {
+
+// The platform services of one run of the tool on Linux: the Asio main loop,
+// the process, and the VPN configuration store at the path the environment
+// names (VXM_STORE, else under XDG_STATE_HOME). Nothing is opened until used.
+class LinuxRuntime {
+public:
+    LinuxRuntime() : store_(mainQueue_, storePathFromEnvironment()) {}
+
+    MainQueue& mainQueue() { return mainQueue_; }
+    Process& process() { return process_; }
+    VPNConfigurationStore& vpnStore() { return store_; }
+
+private:
+    AsioMainQueue mainQueue_;
+    LinuxProcess process_;
+    SqliteVPNStore store_;
+};
+
+}  // namespace vxm::platform

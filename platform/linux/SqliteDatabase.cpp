@@ -1,0 +1,128 @@
+#include "platform/linux/SqliteDatabase.h"
+
+#include <sqlite3.h>
+
+namespace vxm::platform::sqlite {
+
+Database::Database(const std::string& path, int flags) {
+    const int code = sqlite3_open_v2(path.c_str(), &db_, flags, nullptr);
+    if (code != SQLITE_OK) {
+        const std::string message = db_ != nullptr ? sqlite3_errmsg(db_) : sqlite3_errstr(code);
+        sqlite3_close_v2(db_);
+        db_ = nullptr;
+        throw DatabaseError(code, message);
+    }
+    sqlite3_extended_result_codes(db_, 1);
+}
+
+Database::~Database() { sqlite3_close_v2(db_); }
+
+void Database::execute(const char* sql) {
+    if (sqlite3_exec(db_, sql, nullptr, nullptr, nullptr) != SQLITE_OK) {
+        fail();
+    }
+}
+
+std::string Database::queryText(const char* sql) {
+    Statement statement(*this, sql);
+    Statement::Use use = statement.use();
+    return use.step() ? use.text(0) : std::string();
+}
+
+std::int64_t Database::queryInteger(const char* sql) {
+    Statement statement(*this, sql);
+    Statement::Use use = statement.use();
+    return use.step() ? use.integer(0) : 0;
+}
+
+std::int64_t Database::changes() const { return sqlite3_changes64(db_); }
+
+std::int64_t Database::lastInsertKey() const { return sqlite3_last_insert_rowid(db_); }
+
+void Database::fail() const { throw DatabaseError(sqlite3_extended_errcode(db_), sqlite3_errmsg(db_)); }
+
+Statement::Statement(Database& database, std::string_view sql) : database_(database) {
+    if (sqlite3_prepare_v3(database.handle(), sql.data(), static_cast<int>(sql.size()), SQLITE_PREPARE_PERSISTENT,
+                           &statement_, nullptr) != SQLITE_OK) {
+        database.fail();
+    }
+}
+
+Statement::~Statement() { sqlite3_finalize(statement_); }
+
+Statement::Use::~Use() {
+    sqlite3_reset(statement_.statement_);
+    sqlite3_clear_bindings(statement_.statement_);
+}
+
+void Statement::Use::check(int code) {
+    if (code != SQLITE_OK) {
+        statement_.database_.fail();
+    }
+}
+
+Statement::Use& Statement::Use::bind(int index, std::int64_t value) {
+    check(sqlite3_bind_int64(statement_.statement_, index, value));
+    return *this;
+}
+
+Statement::Use& Statement::Use::bind(int index, std::string_view text) {
+    check(sqlite3_bind_text64(statement_.statement_, index, text.data(), text.size(), SQLITE_TRANSIENT,
+                              SQLITE_UTF8));
+    return *this;
+}
+
+Statement::Use& Statement::Use::bindOptional(int index, const std::optional<std::string>& text) {
+    if (!text) {
+        check(sqlite3_bind_null(statement_.statement_, index));
+        return *this;
+    }
+    return bind(index, std::string_view(*text));
+}
+
+bool Statement::Use::step() {
+    const int code = sqlite3_step(statement_.statement_);
+    if (code == SQLITE_ROW) {
+        return true;
+    }
+    if (code != SQLITE_DONE) {
+        statement_.database_.fail();
+    }
+    return false;
+}
+
+bool Statement::Use::isNull(int column) const {
+    return sqlite3_column_type(statement_.statement_, column) == SQLITE_NULL;
+}
+
+std::int64_t Statement::Use::integer(int column) const { return sqlite3_column_int64(statement_.statement_, column); }
+
+std::string Statement::Use::text(int column) const {
+    const auto* bytes = reinterpret_cast<const char*>(sqlite3_column_text(statement_.statement_, column));
+    const int size = sqlite3_column_bytes(statement_.statement_, column);
+    return bytes == nullptr ? std::string() : std::string(bytes, static_cast<std::size_t>(size));
+}
+
+std::optional<std::string> Statement::Use::optionalText(int column) const {
+    if (isNull(column)) {
+        return std::nullopt;
+    }
+    return text(column);
+}
+
+Transaction::Transaction(Database& database, Kind kind) : database_(database) {
+    database.execute(kind == Kind::write ? "BEGIN IMMEDIATE" : "BEGIN");
+}
+
+Transaction::~Transaction() {
+    if (open_) {
+        sqlite3_exec(database_.handle(), "ROLLBACK", nullptr, nullptr, nullptr);
+    }
+}
+
+void Transaction::commit() {
+    database_.execute("COMMIT");
+    open_ = false;
+}
+
+}  // namespace vxm::platform::sqlite

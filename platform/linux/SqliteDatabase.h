@@ -1,0 +1,111 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+
+struct sqlite3;
+struct sqlite3_stmt;
+
+namespace vxm::platform::sqlite {
+
+// A failed SQLite call, with SQLite's own message. Thrown by the classes below
+// and caught by the store, which turns it into an Error value: it never
+// leaves the store.
+class DatabaseError : public std::runtime_error {
+public:
+    DatabaseError(int code, const std::string& message) : std::runtime_error(message), code_(code) {}
+    [[nodiscard]] int code() const { return code_; }
+
+private:
+    int code_;
+};
+
+// One open SQLite connection. Not safe for use by two threads at once.
+class Database {
+public:
+    // Opens the database file at `path` with sqlite3_open_v2 `flags`.
+    Database(const std::string& path, int flags);
+    ~Database();
+    Database(const Database&) = delete;
+    Database& operator=(const Database&) = delete;
+
+    // Runs SQL that returns no rows needed by the caller.
+    void execute(const char* sql);
+    // The first column of the first row of a query such as a PRAGMA, as text.
+    std::string queryText(const char* sql);
+    std::int64_t queryInteger(const char* sql);
+    // Rows changed by the last INSERT, UPDATE or DELETE.
+    [[nodiscard]] std::int64_t changes() const;
+    [[nodiscard]] std::int64_t lastInsertKey() const;
+    [[noreturn]] void fail() const;
+
+    [[nodiscard]] sqlite3* handle() const { return db_; }
+
+private:
+    sqlite3* db_ = nullptr;
+};
+
+// A statement prepared once and used many times.
+class Statement {
+public:
+    Statement(Database& database, std::string_view sql);
+    ~Statement();
+    Statement(const Statement&) = delete;
+    Statement& operator=(const Statement&) = delete;
+
+    // One execution: binds, steps and reads columns, and resets the statement
+    // when it ends so that no read transaction stays open.
+    class Use {
+    public:
+        explicit Use(Statement& statement) : statement_(statement) {}
+        ~Use();
+        Use(const Use&) = delete;
+        Use& operator=(const Use&) = delete;
+
+        // Parameters count from 1.
+        Use& bind(int index, std::int64_t value);
+        Use& bind(int index, std::string_view text);
+        Use& bindOptional(int index, const std::optional<std::string>& text);
+        // True when a row is ready, false when the statement is done.
+        bool step();
+        // Columns count from 0.
+        [[nodiscard]] bool isNull(int column) const;
+        [[nodiscard]] std::int64_t integer(int column) const;
+        [[nodiscard]] std::string text(int column) const;
+        [[nodiscard]] std::optional<std::string> optionalText(int column) const;
+
+    private:
+        void check(int code);
+        Statement& statement_;
+    };
+
+    Use use() { return Use(*this); }
+
+private:
+    Database& database_;
+    sqlite3_stmt* statement_ = nullptr;
+};
+
+// A transaction that rolls back unless committed. A writing transaction takes
+// the write lock at once (BEGIN IMMEDIATE), so it never has to upgrade a read
+// lock, which is what makes SQLite report a busy database at once.
+class Transaction {
+public:
+    enum class Kind { read, write };
+
+    Transaction(Database& database, Kind kind);
+    ~Transaction();
+    Transaction(const Transaction&) = delete;
+    Transaction& operator=(const Transaction&) = delete;
+
+    void commit();
+
+private:
+    Database& database_;
+    bool open_ = true;
+};
+
+}  // namespace vxm::platform::sqlite

@@ -1,0 +1,71 @@
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "platform/VPNStore.h"
+#include "platform/linux/AsioMainQueue.h"
+
+namespace vxm::platform {
+
+// The VPN configuration store kept in one SQLite file, shared by every process
+// that names the same path.
+//
+// Completions run on the main queue, never on the caller's stack. Each
+// operation with a completion is queued; one main-queue task then runs what
+// is queued in request order, each operation in a transaction of its own
+// except that removals requested back to back share one, and calls each
+// completion once its transaction has committed (or failed). A completion that
+// reported success has its change in the file, so a crash right after keeps it.
+// Start and stop requests and status reads work at once on the caller's
+// thread. Every operation is safe from any thread.
+//
+// The file is opened on the first operation that needs it, so a run that never
+// reaches the store leaves no trace. A file at the path that is not a store of
+// this program is never written: every operation fails instead.
+//
+// Status changes are signalled to other processes through a StatusSignal file
+// beside the store; status() reads live but answers from what it last read
+// while no change has been signalled, and observers run their blocks after the
+// signals (see observeStatusChanges).
+class SqliteVPNStore final : public VPNConfigurationStore {
+public:
+    SqliteVPNStore(AsioMainQueue& mainQueue, std::string path);
+    ~SqliteVPNStore() override;
+    SqliteVPNStore(const SqliteVPNStore&) = delete;
+    SqliteVPNStore& operator=(const SqliteVPNStore&) = delete;
+
+    [[nodiscard]] const std::string& path() const;
+
+    void loadAllFromPreferences(LoadAllCompletion completion) override;
+    void save(ManagerRef manager, ErrorCompletion completion) override;
+    void reload(ManagerRef manager, ErrorCompletion completion) override;
+    void remove(ManagerRef manager, ErrorCompletion completion) override;
+
+    // Fails for a configuration that is not saved or not enabled. Otherwise
+    // the status becomes connecting and then, as the stand-in provider accepts
+    // every start, connected; both changes are signalled.
+    std::optional<Error> startTunnel(const TunnelProviderManager& manager) override;
+    // Brings a stored tunnel that is not down (connecting, connected,
+    // reasserting, disconnecting) to disconnected. Does nothing otherwise.
+    void stopTunnel(const TunnelProviderManager& manager) override;
+    // The stored status; invalid for a configuration that is not stored or
+    // when the store cannot be read.
+    VPNStatus status(const TunnelProviderManager& manager) override;
+    // Runs `block` on the main queue after each change of the configuration's
+    // status made by any process, its removal included (changes close
+    // together may share one run). Never runs for an unsaved configuration.
+    void observeStatusChanges(const TunnelProviderManager& manager, std::function<void()> block) override;
+
+    // Sets a stored configuration's status as its provider would, and signals
+    // the change when there is one. Fails for one that is not stored.
+    std::optional<Error> setStatus(const TunnelProviderManager& manager, VPNStatus status);
+
+private:
+    class Impl;
+    std::shared_ptr<Impl> impl_;
+};
+
+}  // namespace vxm::platform

@@ -1,0 +1,159 @@
+#include "platform/linux/StoreFile.h"
+
+#include <array>
+#include <cerrno>
+#include <cstring>
+#include <string_view>
+#include <system_error>
+
+#include <fcntl.h>
+#include <sqlite3.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace vxm::platform {
+
+namespace {
+
+constexpr int kBusyTimeoutMilliseconds = 10000;
+
+constexpr const char* kSchema = R"sql(
+CREATE TABLE configurations (
+    key INTEGER PRIMARY KEY AUTOINCREMENT,
+    display_name TEXT,
+    protocol TEXT NOT NULL CHECK (protocol IN ('none', 'tunnel-provider', 'other')),
+    other_protocol_kind TEXT,
+    provider_bundle_identifier TEXT,
+    server_address TEXT,
+    provider_configuration TEXT,
+    enabled INTEGER NOT NULL DEFAULT 0,
+    status INTEGER NOT NULL DEFAULT 1,
+    status_changes INTEGER NOT NULL DEFAULT 0
+);
+PRAGMA application_id = 1448627539;
+PRAGMA user_version = 1;
+)sql";
+static_assert(kStoreApplicationId == 1448627539U);
+static_assert(kStoreSchemaVersion == 1);
+
+constexpr std::string_view kNotOurs = "the file there is not a Vexomi VPN configuration store";
+constexpr std::string_view kNewer = "it was written by a newer version of Vexomi";
+
+std::string describe(int error) { return std::generic_category().message(error); }
+
+// Creates each missing folder of `folder` owner-only.
+void createFolders(const std::string& folder) {
+    for (std::size_t end = folder.find('/', 1);; end = folder.find('/', end + 1)) {
+        const std::string prefix = folder.substr(0, end);
+        if (!prefix.empty() && ::mkdir(prefix.c_str(), 0700) == 0) {
+            // mkdir's mode is narrowed by the umask; set it whole.
+            ::chmod(prefix.c_str(), 0700);
+        } else if (!prefix.empty() && errno != EEXIST) {
+            throw StoreOpenError("cannot create the folder " + prefix + ": " + describe(errno));
+        }
+        if (end == std::string::npos) {
+            return;
+        }
+    }
+}
+
+// Creates the file owner-only if nothing stands at the path. SQLite creates
+// its -wal and -shm files with the mode of the database file.
+void createFileIfMissing(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (fd < 0 && errno == EEXIST) {
+        return;
+    }
+    if (fd < 0) {
+        throw StoreOpenError(describe(errno));
+    }
+    ::fchmod(fd, 0600);
+    ::close(fd);
+}
+
+enum class FileKind { empty, ours };
+
+// Reads the header without SQLite, which could write to a file it opens for
+// writing (rolling back another program's journal, checkpointing its WAL).
+FileKind inspectHeader(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        throw StoreOpenError(describe(errno));
+    }
+    std::array<unsigned char, 100> header{};
+    const ssize_t got = ::read(fd, header.data(), header.size());
+    const int readError = errno;
+    ::close(fd);
+    if (got < 0) {
+        throw StoreOpenError(describe(readError));
+    }
+    if (got == 0) {
+        return FileKind::empty;
+    }
+    constexpr std::string_view kMagic("SQLite format 3\0", 16);
+    if (got < static_cast<ssize_t>(header.size()) || std::memcmp(header.data(), kMagic.data(), kMagic.size()) != 0) {
+        throw StoreOpenError(std::string(kNotOurs));
+    }
+    const std::uint32_t applicationId = (std::uint32_t{header[68]} << 24) | (std::uint32_t{header[69]} << 16) |
+                                        (std::uint32_t{header[70]} << 8) | std::uint32_t{header[71]};
+    if (applicationId != kStoreApplicationId) {
+        throw StoreOpenError(std::string(kNotOurs));
+    }
+    return FileKind::ours;
+}
+
+bool isCurrentStore(sqlite::Database& db) {
+    const std::int64_t applicationId = db.queryInteger("PRAGMA application_id");
+    const std::int64_t version = db.queryInteger("PRAGMA user_version");
+    if (applicationId == kStoreApplicationId && version > kStoreSchemaVersion) {
+        throw StoreOpenError(std::string(kNewer));
+    }
+    return applicationId == kStoreApplicationId && version == kStoreSchemaVersion;
+}
+
+// Makes the tables in a file that holds none, under the write lock, as other
+// processes may be opening the same new file at the same time.
+void createTablesIfEmpty(sqlite::Database& db) {
+    sqlite::Transaction transaction(db, sqlite::Transaction::Kind::write);
+    if (isCurrentStore(db)) {
+        return;
+    }
+    const std::int64_t applicationId = db.queryInteger("PRAGMA application_id");
+    if ((applicationId != 0 && applicationId != kStoreApplicationId) ||
+        db.queryInteger("SELECT count(*) FROM sqlite_schema") != 0) {
+        throw StoreOpenError(std::string(kNotOurs));
+    }
+    db.execute(kSchema);
+    transaction.commit();
+}
+
+}  // namespace
+
+std::unique_ptr<sqlite::Database> openStoreFile(const std::string& path) {
+    if (path.empty()) {
+        throw StoreOpenError("there is no home folder to keep it in; set VXM_STORE to its path");
+    }
+    if (const std::size_t slash = path.rfind('/'); slash != std::string::npos && slash > 0) {
+        createFolders(path.substr(0, slash));
+    }
+    createFileIfMissing(path);
+    const FileKind kind = inspectHeader(path);
+    try {
+        auto db = std::make_unique<sqlite::Database>(path, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX);
+        sqlite3_busy_timeout(db->handle(), kBusyTimeoutMilliseconds);
+        if (kind == FileKind::empty || !isCurrentStore(*db)) {
+            createTablesIfEmpty(*db);
+        }
+        if (db->queryText("PRAGMA journal_mode") != "wal" && db->queryText("PRAGMA journal_mode = WAL") != "wal") {
+            throw StoreOpenError("it cannot be switched to write-ahead logging");
+        }
+        // In WAL mode a commit survives the process being killed right after;
+        // only a power loss may take the latest commits back.
+        db->execute("PRAGMA synchronous = NORMAL");
+        return db;
+    } catch (const sqlite::DatabaseError& error) {
+        throw StoreOpenError(error.what());
+    }
+}
+
+}  // namespace vxm::platform
