@@ -53,11 +53,12 @@ std::optional<std::string> readDocument(const Run& run) {
     return document;
 }
 
-void startSite(const Application& app, const ManagerRef& manager, TunnelConfig config, std::string siteName) {
+void startSite(const Application& app, const ManagerRef& manager, const TunnelConfig& config,
+               const std::string& siteName) {
     std::string vpnIP = addressBeforePrefix(config.address);
     TunnelManager::startTunnel(
-        manager, std::move(config),
-        [app, siteName = std::move(siteName), vpnIP = std::move(vpnIP)](std::optional<Error> error) {
+        manager, config,
+        [app, siteName, vpnIP = std::move(vpnIP)](std::optional<Error> error) {
             if (error) {
                 fail(app, "Failed to start tunnel: " + error->localizedDescription);
                 return;
@@ -164,13 +165,13 @@ void handleStart(const Run& run) {
     std::string siteName = config.siteName.value_or(std::string(kDefaultSiteName));
     const Application app = run.app;
     TunnelManager::loadOrCreate(app.store, siteName,
-                                [app, config = std::move(config), siteName](Result<ManagerRef> loaded) mutable {
+                                [app, config = std::move(config), siteName](Result<ManagerRef> loaded) {
                                     if (!loaded.ok()) {
                                         fail(app, "Failed to load tunnel manager: " +
                                                       loaded.error().localizedDescription);
                                         return;
                                     }
-                                    startSite(app, loaded.value(), std::move(config), std::move(siteName));
+                                    startSite(app, loaded.value(), config, siteName);
                                 });
 }
 

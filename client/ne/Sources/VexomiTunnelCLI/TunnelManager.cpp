@@ -88,7 +88,8 @@ void TunnelManager::loadOrCreate(platform::VPNConfigurationStore& store, std::st
     });
 }
 
-void TunnelManager::startTunnel(ManagerRef manager, TunnelConfig config, platform::ErrorCompletion completion) {
+void TunnelManager::startTunnel(const ManagerRef& manager, const TunnelConfig& config,
+                                platform::ErrorCompletion completion) {
     auto* protocol = std::get_if<TunnelProviderProtocol>(&manager->protocolConfiguration);
     if (protocol == nullptr) {
         completion(kInvalidProtocol);

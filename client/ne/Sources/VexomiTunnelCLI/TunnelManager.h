@@ -46,7 +46,8 @@ public:
     // reloads and requests the start, each step from the last one's
     // completion. Fails without saving when the protocol is not a tunnel
     // provider's.
-    static void startTunnel(platform::ManagerRef manager, TunnelConfig config, platform::ErrorCompletion completion);
+    static void startTunnel(const platform::ManagerRef& manager, const TunnelConfig& config,
+                            platform::ErrorCompletion completion);
 
     // The configuration's VPN address: its provider configuration's "address"
     // up to the first "/"; none when there is no such text value.
