@@ -61,6 +61,8 @@ TEST_F(TunnelManagerTest, LoadOrCreateFindsTheFirstByDisplayNameOfAnyProvider) {
     EXPECT_EQ(found->storeKey, first);
     EXPECT_EQ(loadOrCreate("Home")->storeKey, std::nullopt) << "no case folding";
     EXPECT_EQ(loadOrCreate("home ")->storeKey, std::nullopt) << "no trimming";
+    const auto precomposed = store.add(clientEntry("Vexomi \xE2\x80\x94 caf\xC3\xA9"));
+    EXPECT_EQ(loadOrCreate("cafe\xCC\x81")->storeKey, precomposed) << "canonically equivalent names match";
     EXPECT_TRUE(store.saves().empty());
 }
 
