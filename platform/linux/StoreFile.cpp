@@ -1,10 +1,12 @@
 #include "platform/linux/StoreFile.h"
 
 #include <array>
+#include <chrono>
 #include <cerrno>
 #include <cstring>
 #include <string_view>
 #include <system_error>
+#include <thread>
 
 #include <fcntl.h>
 #include <sqlite3.h>
@@ -127,6 +129,23 @@ void createTablesIfEmpty(sqlite::Database& db) {
     transaction.commit();
 }
 
+// Opens the file, known to be ours or empty, with SQLite; makes the tables
+// and switches it to WAL mode when that is still to be done.
+std::unique_ptr<sqlite::Database> openWithSqlite(const std::string& path, FileKind kind) {
+    auto db = std::make_unique<sqlite::Database>(path, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX);
+    sqlite3_busy_timeout(db->handle(), kBusyTimeoutMilliseconds);
+    if (kind == FileKind::empty || !isCurrentStore(*db)) {
+        createTablesIfEmpty(*db);
+    }
+    if (db->queryText("PRAGMA journal_mode") != "wal" && db->queryText("PRAGMA journal_mode = WAL") != "wal") {
+        throw StoreOpenError("it cannot be switched to write-ahead logging");
+    }
+    // In WAL mode a commit survives the process being killed right after;
+    // only a power loss may take the latest commits back.
+    db->execute("PRAGMA synchronous = NORMAL");
+    return db;
+}
+
 }  // namespace
 
 std::unique_ptr<sqlite::Database> openStoreFile(const std::string& path) {
@@ -138,21 +157,19 @@ std::unique_ptr<sqlite::Database> openStoreFile(const std::string& path) {
     }
     createFileIfMissing(path);
     const FileKind kind = inspectHeader(path);
-    try {
-        auto db = std::make_unique<sqlite::Database>(path, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX);
-        sqlite3_busy_timeout(db->handle(), kBusyTimeoutMilliseconds);
-        if (kind == FileKind::empty || !isCurrentStore(*db)) {
-            createTablesIfEmpty(*db);
+    // While a new file is being set up by several processes at once, SQLite
+    // may report it busy without waiting (switching the journal mode takes
+    // the file whole): try again until the busy timeout has passed.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kBusyTimeoutMilliseconds);
+    for (;;) {
+        try {
+            return openWithSqlite(path, kind);
+        } catch (const sqlite::DatabaseError& error) {
+            if ((error.code() & 0xff) != SQLITE_BUSY || std::chrono::steady_clock::now() > deadline) {
+                throw StoreOpenError(error.what());
+            }
         }
-        if (db->queryText("PRAGMA journal_mode") != "wal" && db->queryText("PRAGMA journal_mode = WAL") != "wal") {
-            throw StoreOpenError("it cannot be switched to write-ahead logging");
-        }
-        // In WAL mode a commit survives the process being killed right after;
-        // only a power loss may take the latest commits back.
-        db->execute("PRAGMA synchronous = NORMAL");
-        return db;
-    } catch (const sqlite::DatabaseError& error) {
-        throw StoreOpenError(error.what());
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
 }
 

@@ -15,6 +15,8 @@ if(VXM_TESTS)
   vxm_add_test_sources(
     ${CMAKE_CURRENT_LIST_DIR}/tests/AsioMainQueueTests.cpp
     ${CMAKE_CURRENT_LIST_DIR}/tests/LinuxProcessTests.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/tests/SqliteVPNStoreTests.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/tests/StoreLocationTests.cpp
   )
   vxm_add_test_libraries(vxm_platform_linux)
 endif()

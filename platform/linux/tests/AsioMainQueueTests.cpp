@@ -9,29 +9,13 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include "platform/linux/tests/TestSupport.h"
+
 namespace vxm::platform {
 namespace {
 
 using namespace std::chrono_literals;
-
-// Runs the queue on a thread of its own, as the process's main thread would.
-class RunningQueue {
-public:
-    RunningQueue() : thread_([this] { queue.run(); }) {}
-    ~RunningQueue() {
-        queue.stop();
-        thread_.join();
-    }
-    RunningQueue(const RunningQueue&) = delete;
-    RunningQueue& operator=(const RunningQueue&) = delete;
-
-    [[nodiscard]] std::thread::id threadId() const { return thread_.get_id(); }
-
-    AsioMainQueue queue;
-
-private:
-    std::thread thread_;
-};
+using support::RunningQueue;
 
 TEST(AsioMainQueueTest, RunsWorkFromManyThreadsInOrderOnTheLoopThread) {
     RunningQueue running;

@@ -1,0 +1,421 @@
+#include "platform/linux/SqliteVPNStore.h"
+
+#include <atomic>
+#include <chrono>
+#include <future>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+#include <sys/stat.h>
+
+#include "platform/linux/tests/TestSupport.h"
+
+namespace vxm::platform {
+namespace {
+
+using namespace std::chrono_literals;
+using support::awaitValue;
+using support::readBytes;
+using support::RunningQueue;
+using support::TempDir;
+using support::writeBytes;
+
+std::optional<Error> saveNow(const ManagerRef& manager) {
+    std::promise<std::optional<Error>> done;
+    manager->saveToPreferences([&done](std::optional<Error> error) { done.set_value(std::move(error)); });
+    return awaitValue(done.get_future());
+}
+
+std::optional<Error> reloadNow(const ManagerRef& manager) {
+    std::promise<std::optional<Error>> done;
+    manager->loadFromPreferences([&done](std::optional<Error> error) { done.set_value(std::move(error)); });
+    return awaitValue(done.get_future());
+}
+
+std::optional<Error> removeNow(const ManagerRef& manager) {
+    std::promise<std::optional<Error>> done;
+    manager->removeFromPreferences([&done](std::optional<Error> error) { done.set_value(std::move(error)); });
+    return awaitValue(done.get_future());
+}
+
+Result<std::vector<ManagerRef>> loadAllNow(VPNConfigurationStore& store) {
+    std::promise<Result<std::vector<ManagerRef>>> done;
+    store.loadAllFromPreferences([&done](Result<std::vector<ManagerRef>> result) { done.set_value(std::move(result)); });
+    return awaitValue(done.get_future());
+}
+
+ManagerRef tunnel(VPNConfigurationStore& store, const std::string& name, bool enabled = true) {
+    ManagerRef manager = store.makeManager();
+    manager->localizedDescription = name;
+    manager->protocolConfiguration = TunnelProviderProtocol{
+        "com.vexomi.client.tunnel", "198.51.100.1:51820",
+        ProviderConfiguration{{"privateKey", "cHJpdmF0ZQ=="}, {"address", "10.0.0.2/32"}}};
+    manager->isEnabled = enabled;
+    return manager;
+}
+
+void expectSameConfiguration(const TunnelProviderManager& loaded, const TunnelProviderManager& saved) {
+    EXPECT_EQ(loaded.storeKey, saved.storeKey);
+    EXPECT_EQ(loaded.localizedDescription, saved.localizedDescription);
+    EXPECT_EQ(loaded.protocolConfiguration, saved.protocolConfiguration);
+    EXPECT_EQ(loaded.isEnabled, saved.isEnabled);
+}
+
+bool eventually(const std::function<bool()>& condition, std::chrono::milliseconds timeout = 3s) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            return false;
+        }
+        std::this_thread::sleep_for(1ms);
+    }
+    return true;
+}
+
+class SqliteVPNStoreTest : public ::testing::Test {
+protected:
+    void TearDown() override {
+        // Stores are destroyed with the loop stopped, as their watches require.
+        running_.stop();
+    }
+
+    // Another store on the same file, as another process has.
+    SqliteVPNStore& makeStore(std::string path = {}) {
+        stores_.push_back(std::make_unique<SqliteVPNStore>(running_.queue, path.empty() ? path_ : path));
+        return *stores_.back();
+    }
+
+    TempDir dir_;
+    std::string path_ = dir_ / "state/vexomi/vpn-configurations.db";
+    RunningQueue running_;
+    std::vector<std::unique_ptr<SqliteVPNStore>> stores_;
+};
+
+TEST_F(SqliteVPNStoreTest, KeepsEveryPropertyInTheOrderOfFirstSave) {
+    SqliteVPNStore& store = makeStore();
+    ManagerRef other = store.makeManager();
+    other->localizedDescription = "Office";
+    other->protocolConfiguration = OtherProtocol{"ikev2"};
+    other->isEnabled = true;
+    ManagerRef full = store.makeManager();
+    full->localizedDescription = "Vexomi \xE2\x80\x94 h\xC3\xB6me";
+    full->protocolConfiguration = TunnelProviderProtocol{
+        "com.vexomi.client.tunnel", "198.51.100.1:51820",
+        ProviderConfiguration{{"privateKey", "k"},
+                              {"mtu", 1420},
+                              {"offset", -3},
+                              {"ratio", 0.25},
+                              {"on", true},
+                              {"nothing", nullptr},
+                              {"list", nlohmann::json::array({1, "two"})},
+                              {"nested", {{"a", {{"b", "c"}}}}}}};
+    ManagerRef bare = store.makeManager();
+    ManagerRef emptyProvider = store.makeManager();
+    emptyProvider->protocolConfiguration = TunnelProviderProtocol{};
+
+    for (const ManagerRef& manager : {other, full, bare, emptyProvider}) {
+        ASSERT_EQ(saveNow(manager), std::nullopt);
+        ASSERT_TRUE(manager->storeKey.has_value());
+    }
+    // A later save updates in place and keeps the configuration's place.
+    other->localizedDescription = "Office (renamed)";
+    ASSERT_EQ(saveNow(other), std::nullopt);
+
+    Result<std::vector<ManagerRef>> loaded = loadAllNow(makeStore());
+    ASSERT_TRUE(loaded.ok()) << loaded.error().localizedDescription;
+    ASSERT_EQ(loaded.value().size(), 4U);
+    expectSameConfiguration(*loaded.value()[0], *other);
+    expectSameConfiguration(*loaded.value()[1], *full);
+    expectSameConfiguration(*loaded.value()[2], *bare);
+    expectSameConfiguration(*loaded.value()[3], *emptyProvider);
+    const auto& values = *std::get<TunnelProviderProtocol>(loaded.value()[1]->protocolConfiguration).providerConfiguration;
+    EXPECT_TRUE(values.at("mtu").is_number_integer());
+    EXPECT_TRUE(values.at("nothing").is_null());
+}
+
+TEST_F(SqliteVPNStoreTest, ReloadRefreshesEveryPropertyAndFailsForWhatIsNotStored) {
+    SqliteVPNStore& store = makeStore();
+    ManagerRef unsaved = tunnel(store, "Vexomi \xE2\x80\x94 new");
+    EXPECT_EQ(reloadNow(unsaved), Error{"the configuration is not saved"});
+    EXPECT_EQ(removeNow(unsaved), Error{"the configuration is not saved"});
+
+    ManagerRef mine = tunnel(store, "Vexomi \xE2\x80\x94 home");
+    ASSERT_EQ(saveNow(mine), std::nullopt);
+    // Another process changes it; a reload here sees every change.
+    ManagerRef theirs = loadAllNow(makeStore()).value().at(0);
+    theirs->localizedDescription = std::nullopt;
+    theirs->protocolConfiguration = OtherProtocol{"l2tp"};
+    theirs->isEnabled = false;
+    ASSERT_EQ(saveNow(theirs), std::nullopt);
+    ASSERT_EQ(reloadNow(mine), std::nullopt);
+    expectSameConfiguration(*mine, *theirs);
+
+    ASSERT_EQ(removeNow(theirs), std::nullopt);
+    const Error gone{"the configuration is no longer in the store"};
+    EXPECT_EQ(removeNow(theirs), gone);
+    EXPECT_EQ(reloadNow(mine), gone);
+    EXPECT_EQ(saveNow(mine), gone);
+    EXPECT_TRUE(loadAllNow(store).value().empty());
+}
+
+TEST_F(SqliteVPNStoreTest, StartAndStopMoveTheStatusThatEveryStoreReadsLive) {
+    SqliteVPNStore& store = makeStore();
+    ManagerRef unsaved = tunnel(store, "Vexomi \xE2\x80\x94 new");
+    EXPECT_EQ(store.startTunnel(*unsaved), Error{"the configuration is not saved"});
+    store.stopTunnel(*unsaved);
+    EXPECT_EQ(store.status(*unsaved), VPNStatus::invalid);
+
+    ManagerRef disabled = tunnel(store, "Vexomi \xE2\x80\x94 off", false);
+    ASSERT_EQ(saveNow(disabled), std::nullopt);
+    EXPECT_EQ(store.startTunnel(*disabled), Error{"the configuration is not enabled"});
+    EXPECT_EQ(store.status(*disabled), VPNStatus::disconnected);
+
+    ManagerRef home = tunnel(store, "Vexomi \xE2\x80\x94 home");
+    ASSERT_EQ(saveNow(home), std::nullopt);
+    SqliteVPNStore& elsewhere = makeStore();
+    ManagerRef homeElsewhere = loadAllNow(elsewhere).value().at(1);
+    EXPECT_EQ(elsewhere.status(*homeElsewhere), VPNStatus::disconnected);
+
+    EXPECT_EQ(store.startTunnel(*home), std::nullopt);
+    EXPECT_EQ(store.status(*home), VPNStatus::connected);
+    EXPECT_EQ(elsewhere.status(*homeElsewhere), VPNStatus::connected);
+    ASSERT_EQ(elsewhere.setStatus(*homeElsewhere, VPNStatus::reasserting), std::nullopt);
+    EXPECT_EQ(store.status(*home), VPNStatus::reasserting);
+    store.stopTunnel(*home);
+    EXPECT_EQ(elsewhere.status(*homeElsewhere), VPNStatus::disconnected);
+
+    ASSERT_EQ(removeNow(home), std::nullopt);
+    EXPECT_EQ(elsewhere.status(*homeElsewhere), VPNStatus::invalid);
+    EXPECT_EQ(elsewhere.setStatus(*homeElsewhere, VPNStatus::connected),
+              Error{"the configuration is no longer in the store"});
+}
+
+TEST_F(SqliteVPNStoreTest, CompletesOnTheMainQueueAfterTheRequestHasReturned) {
+    SqliteVPNStore& store = makeStore();
+    ManagerRef home = tunnel(store, "Vexomi \xE2\x80\x94 home");
+    std::promise<std::pair<std::thread::id, bool>> done;
+    running_.queue.async([&] {
+        auto returned = std::make_shared<bool>(false);
+        home->saveToPreferences([&done, returned](const std::optional<Error>&) {
+            done.set_value({std::this_thread::get_id(), *returned});
+        });
+        *returned = true;
+        // The completion runs in a later main-queue task, after this one.
+        running_.queue.async([] {});
+    });
+    const auto [thread, afterReturn] = awaitValue(done.get_future());
+    EXPECT_EQ(thread, running_.threadId());
+    EXPECT_TRUE(afterReturn);
+
+    // Requested from another thread, it completes on the main queue all the same.
+    std::promise<std::thread::id> loaded;
+    store.loadAllFromPreferences([&](const Result<std::vector<ManagerRef>>&) { loaded.set_value(std::this_thread::get_id()); });
+    EXPECT_EQ(awaitValue(loaded.get_future()), running_.threadId());
+}
+
+TEST_F(SqliteVPNStoreTest, CommitsRemovalsRequestedBackToBackTogether) {
+    SqliteVPNStore& store = makeStore();
+    std::vector<ManagerRef> managers;
+    for (int i = 0; i < 40; ++i) {
+        managers.push_back(tunnel(store, "Vexomi \xE2\x80\x94 site " + std::to_string(i)));
+        ASSERT_EQ(saveNow(managers.back()), std::nullopt);
+    }
+    const std::size_t signalsBefore = readBytes(path_ + "-events").size();
+    std::promise<std::vector<std::optional<Error>>> done;
+    running_.queue.async([&] {
+        auto results = std::make_shared<std::vector<std::optional<Error>>>();
+        for (const ManagerRef& manager : managers) {
+            manager->removeFromPreferences([&, results](std::optional<Error> error) {
+                results->push_back(std::move(error));
+                if (results->size() == managers.size()) {
+                    done.set_value(*results);
+                }
+            });
+        }
+    });
+    for (const std::optional<Error>& error : awaitValue(done.get_future())) {
+        EXPECT_EQ(error, std::nullopt);
+    }
+    // One commit signals once for all of them.
+    EXPECT_EQ(readBytes(path_ + "-events").size(), signalsBefore + 1);
+    EXPECT_TRUE(loadAllNow(store).value().empty());
+}
+
+TEST_F(SqliteVPNStoreTest, NeverTouchesTheFileSystemBeforeAnOperationNeedsTheStore) {
+    SqliteVPNStore& store = makeStore();
+    ManagerRef unsaved = tunnel(store, "Vexomi \xE2\x80\x94 new");
+    EXPECT_EQ(store.status(*unsaved), VPNStatus::invalid);
+    store.stopTunnel(*unsaved);
+    EXPECT_TRUE(store.startTunnel(*unsaved).has_value());
+    store.observeStatusChanges(*unsaved, [] {});
+    EXPECT_FALSE(std::filesystem::exists(dir_ / "state"));
+}
+
+TEST_F(SqliteVPNStoreTest, MakesFoldersAndFilesOwnerOnlyWhateverTheUmask) {
+    const mode_t umaskBefore = ::umask(0);
+    SqliteVPNStore& store = makeStore();
+    ManagerRef home = tunnel(store, "Vexomi \xE2\x80\x94 home");
+    const std::optional<Error> saved = saveNow(home);
+    const std::optional<Error> started = store.startTunnel(*home);
+    ::umask(umaskBefore);
+    ASSERT_EQ(saved, std::nullopt);
+    ASSERT_EQ(started, std::nullopt);
+    auto modeOf = [](const std::string& path) {
+        struct stat status {};
+        EXPECT_EQ(::stat(path.c_str(), &status), 0) << path;
+        return status.st_mode & 07777;
+    };
+    EXPECT_EQ(modeOf(dir_ / "state"), 0700U);
+    EXPECT_EQ(modeOf(dir_ / "state/vexomi"), 0700U);
+    for (const char* suffix : {"", "-wal", "-shm", "-events"}) {
+        EXPECT_EQ(modeOf(path_ + suffix), 0600U) << suffix;
+    }
+}
+
+TEST_F(SqliteVPNStoreTest, FailsOnEveryOperationAndLeavesAFileThatIsNotOursAsItWas) {
+    auto makeForeignDatabase = [](const std::string& path, const char* sql) {
+        sqlite3* db = nullptr;
+        ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
+        ASSERT_EQ(sqlite3_exec(db, sql, nullptr, nullptr, nullptr), SQLITE_OK);
+        sqlite3_close(db);
+    };
+    std::filesystem::create_directories(dir_ / "state/vexomi");
+    const std::vector<std::function<void()>> makeFile = {
+        [&] { writeBytes(path_, std::string(5000, '\x7f') + "corrupt"); },
+        [&] { writeBytes(path_, "{}"); },
+        [&] { makeForeignDatabase(path_, "CREATE TABLE notes (text TEXT); INSERT INTO notes VALUES ('mine');"); },
+        // Another program's database with no tables yet is not ours to fill.
+        [&] { makeForeignDatabase(path_, "PRAGMA user_version = 7;"); },
+    };
+    for (const auto& make : makeFile) {
+        std::filesystem::remove(path_);
+        make();
+        const std::string before = readBytes(path_);
+        SqliteVPNStore& store = makeStore();
+        const Error expected{"the VPN configuration store at " + path_ +
+                             " cannot be opened: the file there is not a Vexomi VPN configuration store"};
+        Result<std::vector<ManagerRef>> loaded = loadAllNow(store);
+        ASSERT_FALSE(loaded.ok());
+        EXPECT_EQ(loaded.error(), expected);
+        ManagerRef manager = tunnel(store, "Vexomi \xE2\x80\x94 home");
+        EXPECT_EQ(saveNow(manager), expected);
+        manager->storeKey = 1;
+        EXPECT_EQ(store.startTunnel(*manager), expected);
+        EXPECT_EQ(store.status(*manager), VPNStatus::invalid);
+        EXPECT_EQ(readBytes(path_), before);
+        for (const char* suffix : {"-wal", "-shm", "-journal", "-events"}) {
+            EXPECT_FALSE(std::filesystem::exists(path_ + suffix)) << suffix;
+        }
+    }
+}
+
+TEST_F(SqliteVPNStoreTest, SaysWhyAStoreCannotBeMade) {
+    writeBytes(dir_ / "state", "a file where the folder should be");
+    Result<std::vector<ManagerRef>> loaded = loadAllNow(makeStore());
+    ASSERT_FALSE(loaded.ok());
+    EXPECT_EQ(loaded.error().localizedDescription,
+              "the VPN configuration store at " + path_ + " cannot be opened: cannot create the folder " +
+                  (dir_ / "state/vexomi") + ": Not a directory");
+
+    // A value that cannot be stored is not quoted in the error.
+    SqliteVPNStore& store = makeStore(dir_ / "other.db");
+    ManagerRef manager = tunnel(store, "Vexomi \xE2\x80\x94 home");
+    std::get<TunnelProviderProtocol>(manager->protocolConfiguration).providerConfiguration->at("privateKey") =
+        "secret\xFF";
+    const std::optional<Error> error = saveNow(manager);
+    ASSERT_TRUE(error.has_value());
+    EXPECT_EQ(error->localizedDescription.find("secret"), std::string::npos) << error->localizedDescription;
+}
+
+TEST_F(SqliteVPNStoreTest, ObserversHearStatusChangesMadeByAnyStoreOfTheFile) {
+    SqliteVPNStore& here = makeStore();
+    SqliteVPNStore& there = makeStore();
+    ASSERT_EQ(saveNow(tunnel(there, "Vexomi \xE2\x80\x94 home")), std::nullopt);
+    ASSERT_EQ(saveNow(tunnel(there, "Vexomi \xE2\x80\x94 work")), std::nullopt);
+    std::vector<ManagerRef> mine = loadAllNow(here).value();
+    std::vector<ManagerRef> theirs = loadAllNow(there).value();
+
+    std::atomic<int> runs{0};
+    std::atomic<bool> offMainQueue{false};
+    mine[0]->connection().observeStatusChanges([&] {
+        offMainQueue = offMainQueue || std::this_thread::get_id() != running_.threadId();
+        ++runs;
+    });
+    // Another configuration's change does not run the block.
+    ASSERT_EQ(there.startTunnel(*theirs[1]), std::nullopt);
+    std::this_thread::sleep_for(100ms);
+    EXPECT_EQ(runs, 0);
+
+    int seen = 0;
+    const std::vector<std::function<void()>> changes = {
+        [&] { ASSERT_EQ(there.startTunnel(*theirs[0]), std::nullopt); },
+        [&] { there.stopTunnel(*theirs[0]); },
+        [&] { here.stopTunnel(*mine[1]); here.startTunnel(*mine[0]); },  // made in the observing store
+        [&] { ASSERT_EQ(removeNow(theirs[0]), std::nullopt); },
+    };
+    for (const auto& change : changes) {
+        change();
+        EXPECT_TRUE(eventually([&] { return runs > seen; })) << "change " << seen;
+        seen = runs;
+    }
+    EXPECT_FALSE(offMainQueue);
+}
+
+TEST_F(SqliteVPNStoreTest, AnObserverHearsAChangeMadeBetweenItsLastReadAndItsRegistration) {
+    SqliteVPNStore& here = makeStore();
+    SqliteVPNStore& there = makeStore();
+    ManagerRef theirs = tunnel(there, "Vexomi \xE2\x80\x94 home");
+    ASSERT_EQ(saveNow(theirs), std::nullopt);
+    ASSERT_EQ(there.startTunnel(*theirs), std::nullopt);
+    ManagerRef mine = loadAllNow(here).value().at(0);
+    ASSERT_EQ(here.status(*mine), VPNStatus::connected);
+
+    there.stopTunnel(*theirs);
+    std::atomic<int> runs{0};
+    here.observeStatusChanges(*mine, [&] { ++runs; });
+    EXPECT_TRUE(eventually([&] { return runs > 0; }));
+}
+
+TEST_F(SqliteVPNStoreTest, ManyWritersAtOnceOnANewFileAllSucceed) {
+    constexpr int kWriters = 4;
+    constexpr int kSavesEach = 25;
+    std::vector<std::unique_ptr<RunningQueue>> loops;
+    std::vector<std::unique_ptr<SqliteVPNStore>> stores;
+    for (int i = 0; i < kWriters; ++i) {
+        loops.push_back(std::make_unique<RunningQueue>());
+        stores.push_back(std::make_unique<SqliteVPNStore>(loops.back()->queue, path_));
+    }
+    std::atomic<int> failures{0};
+    std::vector<std::thread> writers;
+    for (int i = 0; i < kWriters; ++i) {
+        writers.emplace_back([&, i] {
+            for (int n = 0; n < kSavesEach; ++n) {
+                ManagerRef manager = tunnel(*stores[static_cast<std::size_t>(i)],
+                                            "Vexomi \xE2\x80\x94 " + std::to_string(i) + "-" + std::to_string(n));
+                std::optional<Error> error = saveNow(manager);
+                if (!error) {
+                    error = manager->connection().startVPNTunnel();
+                }
+                if (error) {
+                    ++failures;
+                    ADD_FAILURE() << error->localizedDescription;
+                }
+            }
+        });
+    }
+    for (std::thread& writer : writers) {
+        writer.join();
+    }
+    EXPECT_EQ(failures, 0);
+    EXPECT_EQ(loadAllNow(makeStore()).value().size(), static_cast<std::size_t>(kWriters * kSavesEach));
+    for (auto& loop : loops) {
+        loop->stop();
+    }
+}
+
+}  // namespace
+}  // namespace vxm::platform
