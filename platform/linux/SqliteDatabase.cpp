@@ -97,10 +97,12 @@ bool Statement::Use::isNull(int column) const {
 
 std::int64_t Statement::Use::integer(int column) const { return sqlite3_column_int64(statement_.statement_, column); }
 
-std::string Statement::Use::text(int column) const {
+std::string Statement::Use::text(int column) const { return std::string(view(column)); }
+
+std::string_view Statement::Use::view(int column) const {
     const auto* bytes = reinterpret_cast<const char*>(sqlite3_column_text(statement_.statement_, column));
     const int size = sqlite3_column_bytes(statement_.statement_, column);
-    return bytes == nullptr ? std::string() : std::string(bytes, static_cast<std::size_t>(size));
+    return bytes == nullptr ? std::string_view() : std::string_view(bytes, static_cast<std::size_t>(size));
 }
 
 std::optional<std::string> Statement::Use::optionalText(int column) const {

@@ -75,6 +75,8 @@ public:
         [[nodiscard]] bool isNull(int column) const;
         [[nodiscard]] std::int64_t integer(int column) const;
         [[nodiscard]] std::string text(int column) const;
+        // Valid until the next step or the end of the use.
+        [[nodiscard]] std::string_view view(int column) const;
         [[nodiscard]] std::optional<std::string> optionalText(int column) const;
 
     private:

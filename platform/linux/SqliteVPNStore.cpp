@@ -9,6 +9,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/linux/ProviderConfigurationCoding.h"
 #include "platform/linux/SqliteDatabase.h"
 #include "platform/linux/StatusSignal.h"
 #include "platform/linux/StoreFile.h"
@@ -97,13 +98,8 @@ Columns columnsOf(const TunnelProviderManager& manager) {
         columns.bundleIdentifier = provider->providerBundleIdentifier;
         columns.serverAddress = provider->serverAddress;
         if (provider->providerConfiguration) {
-            nlohmann::json object = nlohmann::json::object();
-            for (const auto& [key, value] : *provider->providerConfiguration) {
-                object[key] = value;
-            }
-            try {
-                columns.providerConfiguration = object.dump();
-            } catch (const nlohmann::json::exception&) {
+            columns.providerConfiguration = encodeProviderConfiguration(*provider->providerConfiguration);
+            if (!columns.providerConfiguration) {
                 // Never quote the value: it may be a private key.
                 throw Failure{{"the provider configuration holds text that is not valid UTF-8"}};
             }
@@ -306,7 +302,7 @@ void SqliteVPNStore::Impl::readInto(TunnelProviderManager& manager, Statement::U
     manager.storeKey = key;
     manager.localizedDescription = row.optionalText(1);
     manager.isEnabled = row.integer(7) != 0;
-    const std::string protocol = row.text(2);
+    const std::string_view protocol = row.view(2);
     if (protocol == "other") {
         manager.protocolConfiguration = OtherProtocol{row.text(3)};
         return;
@@ -319,16 +315,11 @@ void SqliteVPNStore::Impl::readInto(TunnelProviderManager& manager, Statement::U
                                     .serverAddress = row.text(5),
                                     .providerConfiguration = std::nullopt};
     if (!row.isNull(6)) {
-        nlohmann::json object = nlohmann::json::parse(row.text(6), nullptr, false);
-        if (!object.is_object()) {
+        provider.providerConfiguration = decodeProviderConfiguration(row.view(6));
+        if (!provider.providerConfiguration) {
             throw Failure{{"the VPN configuration store at " + path_ + " holds a damaged configuration (number " +
                            std::to_string(key) + ")"}};
         }
-        ProviderConfiguration values;
-        for (auto item = object.begin(); item != object.end(); ++item) {
-            values.emplace_hint(values.end(), item.key(), std::move(item.value()));
-        }
-        provider.providerConfiguration = std::move(values);
     }
     manager.protocolConfiguration = std::move(provider);
 }

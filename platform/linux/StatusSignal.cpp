@@ -1,17 +1,24 @@
 #include "platform/linux/StatusSignal.h"
 
+#include <atomic>
 #include <cerrno>
 #include <system_error>
 #include <utility>
 
 #include <fcntl.h>
 #include <sys/inotify.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 namespace vxm::platform {
 
 namespace {
+
+// The counter, then the byte that writers write to wake inotify watches.
+constexpr std::size_t kCounterSize = sizeof(std::uint64_t);
+constexpr std::size_t kFileSize = kCounterSize + 1;
+static_assert(std::atomic_ref<std::uint64_t>::is_always_lock_free, "the counter is shared between processes");
 
 constexpr std::uint32_t kWatchedEvents = IN_MODIFY | IN_ATTRIB | IN_DELETE_SELF | IN_MOVE_SELF;
 
@@ -24,6 +31,9 @@ StatusSignal::~StatusSignal() {
     if (inotify_ >= 0) {
         ::close(inotify_);
     }
+    if (counter_ != nullptr) {
+        ::munmap(counter_, kFileSize);
+    }
     if (fd_ >= 0) {
         ::close(fd_);
     }
@@ -35,19 +45,40 @@ void StatusSignal::open() {
 }
 
 void StatusSignal::openLocked() {
-    const int fd = ::open(path_.c_str(), O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+    const int fd = ::open(path_.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
     if (fd < 0) {
         throw std::system_error(errno, std::generic_category(), path_);
     }
-    // The mode given to open is narrowed by the umask; set it whole.
     struct stat status {};
-    if (::fstat(fd, &status) == 0 && (status.st_mode & 07777) != 0600) {
+    if (::fstat(fd, &status) != 0) {
+        const int error = errno;
+        ::close(fd);
+        throw std::system_error(error, std::generic_category(), path_);
+    }
+    // The mode given to open is narrowed by the umask; set it whole.
+    if ((status.st_mode & 07777) != 0600) {
         ::fchmod(fd, 0600);
+    }
+    // Only a new file grows, and every process grows it to the same size.
+    if (status.st_size < static_cast<off_t>(kFileSize) && ::ftruncate(fd, kFileSize) != 0) {
+        const int error = errno;
+        ::close(fd);
+        throw std::system_error(error, std::generic_category(), path_);
+    }
+    void* mapping = ::mmap(nullptr, kFileSize, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+    if (mapping == MAP_FAILED) {
+        const int error = errno;
+        ::close(fd);
+        throw std::system_error(error, std::generic_category(), path_);
+    }
+    if (counter_ != nullptr) {
+        ::munmap(counter_, kFileSize);
     }
     if (fd_ >= 0) {
         ::close(fd_);
     }
     fd_ = fd;
+    counter_ = static_cast<std::uint64_t*>(mapping);
 }
 
 // Someone removed or replaced the file: follow the path again, or signals
@@ -67,22 +98,20 @@ void StatusSignal::reopenIfRemovedLocked() {
 void StatusSignal::raise() {
     const std::lock_guard lock(mutex_);
     reopenIfRemovedLocked();
-    if (fd_ >= 0) {
-        [[maybe_unused]] const ssize_t written = ::write(fd_, "\n", 1);
+    if (counter_ == nullptr) {
+        return;
     }
+    std::atomic_ref<std::uint64_t>(*counter_).fetch_add(1);
+    // Changes made through the mapping alone reach no inotify watch.
+    [[maybe_unused]] const ssize_t written = ::pwrite(fd_, "\n", 1, kCounterSize);
 }
 
 std::int64_t StatusSignal::stamp() {
     const std::lock_guard lock(mutex_);
-    struct stat status {};
-    if (fd_ >= 0 && ::fstat(fd_, &status) == 0 && status.st_nlink > 0) {
-        return status.st_size;
+    if (counter_ == nullptr) {
+        return --failedStamps_;
     }
-    reopenIfRemovedLocked();
-    if (fd_ >= 0 && ::fstat(fd_, &status) == 0) {
-        return status.st_size;
-    }
-    return --failedStamps_;
+    return static_cast<std::int64_t>(std::atomic_ref<std::uint64_t>(*counter_).load());
 }
 
 void StatusSignal::watch(AsioMainQueue& queue, std::function<void()> onSignal) {

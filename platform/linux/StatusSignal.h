@@ -11,11 +11,12 @@
 namespace vxm::platform {
 
 // The file beside a store through which processes tell each other that a
-// configuration's status changed. A process that has committed a status
-// change appends one byte to it, so its size only ever grows: a reader that
-// finds the same size as before knows that no change was signalled since.
-// Observers watch it with inotify and sleep in the kernel until a change.
-// Safe to use from any thread.
+// configuration's status changed. It holds a counter of the changes, mapped
+// into every process that uses it: a process that has committed a change
+// increments it, and then writes a byte after it so that inotify reports the
+// change to observers, which sleep in the kernel until then. A reader that
+// finds the counter as it was knows that no change was signalled since, at the
+// cost of a memory read. Safe to use from any thread.
 class StatusSignal {
 public:
     explicit StatusSignal(std::string path);
@@ -31,8 +32,8 @@ public:
     // write is dropped: the change itself is already in the store.
     void raise();
 
-    // The count of signals so far. A failure to read it gives a value never
-    // given before, so that a caller comparing stamps reads afresh.
+    // The count of signals so far. Without the file it is a value never given
+    // before, so that a caller comparing stamps reads afresh.
     std::int64_t stamp();
 
     // Runs `onSignal` on the main queue after signals: once at least for each,
@@ -47,8 +48,9 @@ private:
     void drainNotifications();
 
     std::string path_;
-    std::mutex mutex_;  // guards fd_ and failedStamps_
+    std::mutex mutex_;  // guards fd_, counter_ and failedStamps_
     int fd_ = -1;
+    std::uint64_t* counter_ = nullptr;  // in the shared mapping of the file
     int inotify_ = -1;
     std::int64_t failedStamps_ = 0;
     std::function<void()> onSignal_;

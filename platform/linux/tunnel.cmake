@@ -3,6 +3,7 @@
 add_library(vxm_platform_linux STATIC
   ${CMAKE_CURRENT_LIST_DIR}/AsioMainQueue.cpp
   ${CMAKE_CURRENT_LIST_DIR}/LinuxProcess.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/ProviderConfigurationCoding.cpp
   ${CMAKE_CURRENT_LIST_DIR}/SqliteDatabase.cpp
   ${CMAKE_CURRENT_LIST_DIR}/SqliteVPNStore.cpp
   ${CMAKE_CURRENT_LIST_DIR}/StatusSignal.cpp
@@ -15,6 +16,7 @@ if(VXM_TESTS)
   vxm_add_test_sources(
     ${CMAKE_CURRENT_LIST_DIR}/tests/AsioMainQueueTests.cpp
     ${CMAKE_CURRENT_LIST_DIR}/tests/LinuxProcessTests.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/tests/ProviderConfigurationCodingTests.cpp
     ${CMAKE_CURRENT_LIST_DIR}/tests/SqliteVPNStoreTests.cpp
     ${CMAKE_CURRENT_LIST_DIR}/tests/StoreLocationTests.cpp
   )

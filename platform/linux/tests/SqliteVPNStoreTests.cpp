@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstring>
 #include <future>
 #include <memory>
 #include <string>
@@ -63,6 +64,14 @@ void expectSameConfiguration(const TunnelProviderManager& loaded, const TunnelPr
     EXPECT_EQ(loaded.localizedDescription, saved.localizedDescription);
     EXPECT_EQ(loaded.protocolConfiguration, saved.protocolConfiguration);
     EXPECT_EQ(loaded.isEnabled, saved.isEnabled);
+}
+
+// The count of status changes signalled through the file beside the store.
+std::uint64_t signalCount(const std::string& storePath) {
+    const std::string bytes = readBytes(storePath + "-events");
+    std::uint64_t count = 0;
+    std::memcpy(&count, bytes.data(), std::min(bytes.size(), sizeof count));
+    return count;
 }
 
 bool eventually(const std::function<bool()>& condition, std::chrono::milliseconds timeout = 3s) {
@@ -224,7 +233,7 @@ TEST_F(SqliteVPNStoreTest, CommitsRemovalsRequestedBackToBackTogether) {
         managers.push_back(tunnel(store, "Vexomi \xE2\x80\x94 site " + std::to_string(i)));
         ASSERT_EQ(saveNow(managers.back()), std::nullopt);
     }
-    const std::size_t signalsBefore = readBytes(path_ + "-events").size();
+    const std::uint64_t signalsBefore = signalCount(path_);
     std::promise<std::vector<std::optional<Error>>> done;
     running_.queue.async([&] {
         auto results = std::make_shared<std::vector<std::optional<Error>>>();
@@ -241,7 +250,7 @@ TEST_F(SqliteVPNStoreTest, CommitsRemovalsRequestedBackToBackTogether) {
         EXPECT_EQ(error, std::nullopt);
     }
     // One commit signals once for all of them.
-    EXPECT_EQ(readBytes(path_ + "-events").size(), signalsBefore + 1);
+    EXPECT_EQ(signalCount(path_), signalsBefore + 1);
     EXPECT_TRUE(loadAllNow(store).value().empty());
 }
 
