@@ -49,9 +49,7 @@ std::string fileURI(const std::string& path) {
     std::string uri = "file://";
     for (const char c : path) {
         const auto byte = static_cast<unsigned char>(c);
-        if (std::isalnum(byte) != 0 && byte < 0x80) {
-            uri.push_back(c);
-        } else if (c == '/' || c == '.' || c == '_' || c == '-') {
+        if ((std::isalnum(byte) != 0 && byte < 0x80) || c == '/' || c == '.' || c == '_' || c == '-') {
             uri.push_back(c);
         } else {
             constexpr const char* kHex = "0123456789ABCDEF";
@@ -93,7 +91,7 @@ protected:
     // Copies the launcher into `macOS` and returns its path there.
     fs::path installLauncher(const fs::path& macOS) {
         fs::create_directories(macOS);
-        const fs::path launcher = macOS / "vxm-launcher";
+        fs::path launcher = macOS / "vxm-launcher";
 #ifdef VXM_LAUNCHER_PATH
         fs::copy_file(VXM_LAUNCHER_PATH, launcher, fs::copy_options::overwrite_existing);
 #endif

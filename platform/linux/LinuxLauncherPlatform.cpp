@@ -76,7 +76,9 @@ std::uint32_t LinuxLaunchEnvironment::userID() const {
 }
 
 std::string LinuxLaunchEnvironment::homeDirectory() const {
-    if (const char* home = std::getenv("HOME"); home != nullptr && *home != '\0') {
+    // Nothing in the launcher changes its environment.
+    const char* home = std::getenv("HOME");  // NOLINT(concurrency-mt-unsafe)
+    if (home != nullptr && *home != '\0') {
         return home;
     }
     const long suggested = ::sysconf(_SC_GETPW_R_SIZE_MAX);

@@ -82,7 +82,9 @@ TEST(LinuxApplicationTest, WithoutDocumentsNoEventComes) {
     EXPECT_EQ(delegate.seen, (std::vector<std::string>{"will", "did", "check"}));
 }
 
-// Sets an environment variable for one test, restoring it afterwards.
+// Sets an environment variable for one test, restoring it afterwards. Tests
+// run on one thread, so changing the environment is safe here.
+// NOLINTBEGIN(concurrency-mt-unsafe)
 class ScopedEnvironment {
 public:
     ScopedEnvironment(const char* name, const char* value) : name_(name) {
@@ -110,13 +112,15 @@ private:
     std::optional<std::string> old_;
 };
 
+// NOLINTEND(concurrency-mt-unsafe)
+
 TEST(LinuxLaunchEnvironmentTest, HomeComesFromHOMEElseTheUserDatabase) {
     const LinuxLaunchEnvironment environment;
     {
         const ScopedEnvironment home("HOME", "/home/ana maría");
         EXPECT_EQ(environment.homeDirectory(), "/home/ana maría");
     }
-    const passwd* user = ::getpwuid(::getuid());
+    const passwd* user = ::getpwuid(::getuid());  // NOLINT(concurrency-mt-unsafe)
     if (user == nullptr) {
         GTEST_SKIP() << "this user has no entry in the user database";
     }
