@@ -43,15 +43,25 @@ constexpr std::string_view kNewer = "it was written by a newer version of Vexomi
 
 std::string describe(int error) { return std::generic_category().message(error); }
 
+bool isFolder(const std::string& path) {
+    struct stat status {};
+    return ::stat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode);
+}
+
 // Creates each missing folder of `folder` owner-only.
 void createFolders(const std::string& folder) {
+    if (isFolder(folder)) {
+        return;
+    }
     for (std::size_t end = folder.find('/', 1);; end = folder.find('/', end + 1)) {
         const std::string prefix = folder.substr(0, end);
-        if (!prefix.empty() && ::mkdir(prefix.c_str(), 0700) == 0) {
+        if (::mkdir(prefix.c_str(), 0700) == 0) {
             // mkdir's mode is narrowed by the umask; set it whole.
             ::chmod(prefix.c_str(), 0700);
-        } else if (!prefix.empty() && errno != EEXIST) {
+        } else if (errno != EEXIST) {
             throw StoreOpenError("cannot create the folder " + prefix + ": " + describe(errno));
+        } else if (!isFolder(prefix)) {
+            throw StoreOpenError("cannot create the folder " + prefix + ": " + describe(ENOTDIR));
         }
         if (end == std::string::npos) {
             return;

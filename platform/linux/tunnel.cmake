@@ -21,4 +21,19 @@ if(VXM_TESTS)
     ${CMAKE_CURRENT_LIST_DIR}/tests/StoreLocationTests.cpp
   )
   vxm_add_test_libraries(vxm_platform_linux)
+
+  # Sets a stored configuration's status by display name, standing in for the
+  # packet-tunnel provider in end-to-end tests. Built with the tests only and
+  # never installed.
+  add_executable(vxm-store-status ${CMAKE_CURRENT_LIST_DIR}/tests/StoreStatusTool.cpp)
+  target_link_libraries(vxm-store-status PRIVATE vxm_platform_linux)
+  vxm_add_test_definitions(VXM_STORE_STATUS_PATH="$<TARGET_FILE:vxm-store-status>")
+  vxm_add_test_dependencies(vxm-store-status)
+endif()
+
+# vxm-tunnel run as a process against a store in a temporary folder.
+if(VXM_TESTS)
+  vxm_add_test_sources(${PROJECT_SOURCE_DIR}/client/ne/Sources/VexomiTunnelCLI/tests/EndToEndTests.cpp)
+  vxm_add_test_definitions(VXM_TUNNEL_PATH="$<TARGET_FILE:vxm-tunnel>")
+  vxm_add_test_dependencies(vxm-tunnel)
 endif()

@@ -328,7 +328,7 @@ TEST_F(SqliteVPNStoreTest, SaysWhyAStoreCannotBeMade) {
     ASSERT_FALSE(loaded.ok());
     EXPECT_EQ(loaded.error().localizedDescription,
               "the VPN configuration store at " + path_ + " cannot be opened: cannot create the folder " +
-                  (dir_ / "state/vexomi") + ": Not a directory");
+                  (dir_ / "state") + ": Not a directory");
 
     // A value that cannot be stored is not quoted in the error.
     SqliteVPNStore& store = makeStore(dir_ / "other.db");
