@@ -10,13 +10,18 @@
 
 namespace vxm::platform {
 
-void LinuxProcess::writeStandardOutput(std::string_view text) { std::fwrite(text.data(), 1, text.size(), stdout); }
+// A failed write has no one to be reported to: the streams are the reports.
+void LinuxProcess::writeStandardOutput(std::string_view text) {
+    (void)std::fwrite(text.data(), 1, text.size(), stdout);
+}
 
-void LinuxProcess::writeStandardError(std::string_view text) { std::fwrite(text.data(), 1, text.size(), stderr); }
+void LinuxProcess::writeStandardError(std::string_view text) {
+    (void)std::fwrite(text.data(), 1, text.size(), stderr);
+}
 
 void LinuxProcess::exit(int status) {
-    std::fflush(stdout);
-    std::fflush(stderr);
+    (void)std::fflush(stdout);
+    (void)std::fflush(stderr);
     // _Exit runs no atexit handlers and no static destructors, so it is safe
     // while the main thread is still inside the loop using those objects.
     std::_Exit(status);
@@ -37,7 +42,7 @@ std::optional<std::string> LinuxProcess::readStandardInput(std::size_t maxBytes)
 }
 
 std::optional<std::string> readDescriptor(int fd, std::size_t maxBytes) {
-    constexpr std::size_t chunk = 64 * 1024;
+    constexpr std::size_t chunk = std::size_t{64} * 1024;
     std::string contents;
     while (contents.size() < maxBytes) {
         const std::size_t used = contents.size();

@@ -50,7 +50,8 @@ std::string storePath(const EnvironmentLookup& environment) {
 
 std::string storePathFromEnvironment() {
     return storePath([](const char* name) -> std::optional<std::string> {
-        const char* value = std::getenv(name);
+        // Read while the process is still single-threaded, before the loop.
+        const char* value = std::getenv(name);  // NOLINT(concurrency-mt-unsafe)
         if (value == nullptr) {
             return std::nullopt;
         }

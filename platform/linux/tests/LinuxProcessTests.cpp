@@ -23,7 +23,7 @@ protected:
     void TearDown() override { std::filesystem::remove_all(dir_); }
 
     std::string write(const std::string& name, const std::string& contents) {
-        const std::string path = dir_ + "/" + name;
+        std::string path = dir_ + "/" + name;
         std::ofstream(path, std::ios::binary) << contents;
         return path;
     }

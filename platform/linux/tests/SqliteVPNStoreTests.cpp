@@ -93,7 +93,7 @@ protected:
     }
 
     // Another store on the same file, as another process has.
-    SqliteVPNStore& makeStore(std::string path = {}) {
+    SqliteVPNStore& makeStore(const std::string& path = {}) {
         stores_.push_back(std::make_unique<SqliteVPNStore>(running_.queue, path.empty() ? path_ : path));
         return *stores_.back();
     }
@@ -400,6 +400,7 @@ TEST_F(SqliteVPNStoreTest, ManyWritersAtOnceOnANewFileAllSucceed) {
     }
     std::atomic<int> failures{0};
     std::vector<std::thread> writers;
+    writers.reserve(kWriters);
     for (int i = 0; i < kWriters; ++i) {
         writers.emplace_back([&, i] {
             for (int n = 0; n < kSavesEach; ++n) {

@@ -8,6 +8,7 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -86,6 +87,7 @@ public:
         }
         argv.push_back(nullptr);
         std::vector<char*> envp;
+        envp.reserve(environment.size() + 1);
         for (const std::string& variable : environment) {
             envp.push_back(const_cast<char*>(variable.c_str()));
         }
@@ -96,7 +98,7 @@ public:
         ::close(out[1]);
         ::close(err[1]);
         if (spawned != 0) {
-            throw std::runtime_error("cannot run " + program + ": " + std::strerror(spawned));
+            throw std::runtime_error("cannot run " + program + ": " + std::generic_category().message(spawned));
         }
         if (input) {
             [[maybe_unused]] const ssize_t written = ::write(in[1], input->data(), input->size());
