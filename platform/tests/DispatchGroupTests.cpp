@@ -29,6 +29,7 @@ TEST(DispatchGroupTest, NotifiesOnceAfterLastLeaveFromOtherThreads) {
     int runs = 0;
     group.notify(queue, [&] { ++runs; });
     std::vector<std::thread> threads;
+    threads.reserve(kMembers - 1);
     for (int i = 0; i < kMembers - 1; ++i) {
         threads.emplace_back([&] { group.leave(); });
     }
