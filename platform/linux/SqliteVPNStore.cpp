@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <chrono>
 #include <cstdint>
 #include <mutex>
 #include <system_error>
@@ -120,6 +121,9 @@ void bindColumns(Statement::Use& use, const Columns& columns) {
         .bind(8, std::int64_t{columns.enabled ? 1 : 0});
 }
 
+// The change count of a status that could not be read: unlike any other.
+constexpr std::int64_t kChangesUnknown = -2;
+
 struct CachedStatus {
     VPNStatus status = VPNStatus::invalid;
     // Counts the changes of the stored status; -1 once the configuration is gone.
@@ -176,6 +180,7 @@ private:
     Connection& openLocked();
     CachedStatus liveStatusLocked(std::int64_t key);
     void watchLocked();
+    void pollSignal();
     void flush();
     void runGroup(std::vector<Pending>& batch, std::size_t begin, std::size_t end);
     void checkObservers();
@@ -433,37 +438,52 @@ void SqliteVPNStore::Impl::watchLocked() {
     if (watching_) {
         return;
     }
-    signal_.watch(queue_, [weak = weak_from_this()] {
+    watching_ = true;
+    try {
+        signal_.watch(queue_, [weak = weak_from_this()] {
+            if (auto self = weak.lock()) {
+                self->checkObservers();
+            }
+        });
+    } catch (const std::system_error&) {
+        // Without inotify (the user's limit of instances reached, say) the
+        // observers must still hear of changes: look a few times a second.
+        pollSignal();
+    }
+}
+
+void SqliteVPNStore::Impl::pollSignal() {
+    queue_.asyncAfter(std::chrono::milliseconds(250), [weak = weak_from_this()] {
         if (auto self = weak.lock()) {
             self->checkObservers();
+            self->pollSignal();
         }
     });
-    watching_ = true;
 }
 
 void SqliteVPNStore::Impl::observe(std::int64_t key, std::function<void()> block) {
-    bool changedSinceRead = false;
+    bool checkNow = false;
     {
         const std::lock_guard lock(mutex_);
         try {
             openLocked();
-            watchLocked();
-            // What this process last read is the base: a change after that
-            // read and before the watch began must still run the block.
-            auto cached = statuses_.find(key);
-            const std::int64_t lastSeen =
-                cached != statuses_.end() ? cached->second.changes : liveStatusLocked(key).changes;
-            observers_.push_back({key, lastSeen, std::make_shared<std::function<void()>>(std::move(block))});
-            changedSinceRead = liveStatusLocked(key).changes != lastSeen;
         } catch (const Failure&) {
-            return;
-        } catch (const sqlite::DatabaseError&) {
-            return;
-        } catch (const std::system_error&) {
-            return;
+            return;  // nothing stored can be observed
         }
+        watchLocked();
+        // What this process last read is the base: a change after that read
+        // and before the watch began must still run the block.
+        std::int64_t lastSeen = kChangesUnknown;
+        try {
+            auto cached = statuses_.find(key);
+            lastSeen = cached != statuses_.end() ? cached->second.changes : liveStatusLocked(key).changes;
+            checkNow = liveStatusLocked(key).changes != lastSeen;
+        } catch (const sqlite::DatabaseError&) {
+            checkNow = true;
+        }
+        observers_.push_back({key, lastSeen, std::make_shared<std::function<void()>>(std::move(block))});
     }
-    if (changedSinceRead) {
+    if (checkNow) {
         queue_.async([weak = weak_from_this()] {
             if (auto self = weak.lock()) {
                 self->checkObservers();
