@@ -29,15 +29,13 @@ TEST_F(CommandLineTest, NoCommandWordPrintsUsage) {
 
 TEST_F(CommandLineTest, UnknownWordsAreRejectedWhole) {
     for (const std::string word : {"", "Status", "stat", "status "}) {
-        platform::FakeMainQueue wordQueue;
-        platform::FakeProcess wordProcess;
-        wordProcess.onExit = [&] { wordQueue.stop(); };
-        runTool({"vxm-tunnel", word}, {wordQueue, store, wordProcess});
-        EXPECT_EQ(wordProcess.standardError(), "Unknown command: " + word + "\n");
-        EXPECT_EQ(wordProcess.standardOutput(), "");
-        EXPECT_EQ(wordProcess.exitStatus(), 1);
+        ToolRig rig;
+        rig.start({word});
+        EXPECT_EQ(rig.process.standardError(), "Unknown command: " + word + "\n");
+        EXPECT_EQ(rig.process.standardOutput(), "");
+        EXPECT_EQ(rig.process.exitStatus(), 1);
+        EXPECT_EQ(rig.store.loadCount(), 0);
     }
-    EXPECT_EQ(store.loadCount(), 0);
 }
 
 TEST_F(CommandLineTest, HandlerRunsFromTheLoopNotBeforeIt) {
@@ -59,10 +57,10 @@ TEST_F(CommandLineTest, OptionsOfOtherCommandsAreIgnored) {
 }
 
 TEST(ArgValueTest, FindsTheArgumentAfterTheFirstOccurrence) {
-    platform::FakeMainQueue queue;
-    platform::FakeProcess process;
-    platform::FakeVPNStore store{queue};
-    auto run = [&](std::vector<std::string> args) { return tunnel::Run{std::move(args), "stop", {queue, store, process}}; };
+    ToolRig rig;
+    auto run = [&](std::vector<std::string> args) {
+        return tunnel::Run{std::move(args), "stop", {rig.queue, rig.store, rig.process}};
+    };
 
     EXPECT_EQ(run({"t", "stop", "--site", "a", "--site", "b"}).argValue("--site"), "a");
     EXPECT_EQ(run({"t", "stop", "--site", "--config"}).argValue("--site"), "--config");
@@ -130,46 +128,39 @@ TEST_F(StartTest, SiteNameComesFromTheDocumentOnly) {
     };
     for (const Case& c : {Case{"", "Vexomi \xE2\x80\x94 Vexomi"}, Case{R"("siteName":null,)", "Vexomi \xE2\x80\x94 Vexomi"},
                           Case{R"("siteName":"",)", "Vexomi \xE2\x80\x94 "}}) {
-        platform::FakeMainQueue caseQueue;
-        platform::FakeProcess caseProcess;
-        caseProcess.onExit = [&] { caseQueue.stop(); };
-        caseProcess.standardInput = std::string("{") + c.siteMember +
+        ToolRig rig;
+        rig.process.standardInput = std::string("{") + c.siteMember +
                                     R"("privateKey":"k","address":"10.1.0.5","serverPubkey":"p","endpoint":"e",)"
                                     R"("allowedIPs":"a"})";
-        platform::FakeVPNStore caseStore{caseQueue};
-        runTool({"vxm-tunnel", "start", "--config", "-"}, {caseQueue, caseStore, caseProcess});
-        EXPECT_EQ(caseProcess.standardOutput(), std::string(R"({"ok":true,"name":")") + c.displayName +
+        rig.start({"start", "--config", "-"});
+        EXPECT_EQ(rig.process.standardOutput(), std::string(R"({"ok":true,"name":")") + c.displayName +
                                                     R"(","vpnIP":"10.1.0.5","connected":true})" + "\n");
-        ASSERT_EQ(caseStore.stored().size(), 1U);
-        EXPECT_EQ(caseStore.stored()[0].localizedDescription, c.displayName);
+        ASSERT_EQ(rig.store.stored().size(), 1U);
+        EXPECT_EQ(rig.store.stored()[0].localizedDescription, c.displayName);
     }
 }
 
 TEST_F(StartTest, VpnAddressIsCutAtTheFirstSlash) {
     for (const auto& [address, expected] : std::vector<std::pair<std::string, std::string>>{
              {"10.0.0.2/32/x", "10.0.0.2"}, {"fd00::2", "fd00::2"}, {"/24", ""}, {"", ""}}) {
-        platform::FakeMainQueue caseQueue;
-        platform::FakeProcess caseProcess;
-        platform::FakeVPNStore caseStore{caseQueue};
-        caseProcess.standardInput = R"({"privateKey":"k","address":")" + address +
+        ToolRig rig;
+        rig.process.standardInput = R"({"privateKey":"k","address":")" + address +
                                     R"(","serverPubkey":"p","endpoint":"e","allowedIPs":"a"})";
-        runTool({"vxm-tunnel", "start", "--config", "-"}, {caseQueue, caseStore, caseProcess});
-        EXPECT_EQ(decodeHelperResponse(caseProcess.standardOutput()).value().vpnIP, expected) << address;
+        rig.start({"start", "--config", "-"});
+        EXPECT_EQ(decodeHelperResponse(rig.process.standardOutput()).value().vpnIP, expected) << address;
     }
 }
 
 TEST_F(StartTest, MissingConfigOption) {
     for (const auto& words : std::vector<std::vector<std::string>>{
              {"start"}, {"start", "--config"}, {"start", "--config=/etc/vxm/home.json"}, {"start", "--site", "x"}}) {
-        platform::FakeMainQueue caseQueue;
-        platform::FakeProcess caseProcess;
-        std::vector<std::string> args = words;
-        args.insert(args.begin(), "vxm-tunnel");
-        runTool(args, {caseQueue, store, caseProcess});
-        EXPECT_EQ(caseProcess.standardOutput(), "{\"ok\":false,\"error\":\"Missing --config <path>\"}\n");
-        EXPECT_EQ(caseProcess.exitStatus(), 1);
+        ToolRig rig;
+        rig.process.files = process.files;
+        rig.start(words);
+        EXPECT_EQ(rig.process.standardOutput(), "{\"ok\":false,\"error\":\"Missing --config <path>\"}\n");
+        EXPECT_EQ(rig.process.exitStatus(), 1);
+        EXPECT_EQ(rig.store.loadCount(), 0);
     }
-    EXPECT_EQ(store.loadCount(), 0);
 }
 
 TEST_F(StartTest, UnreadableDocumentNeverTouchesTheStore) {
@@ -198,14 +189,13 @@ TEST_F(StartTest, DocumentsThatDoNotDecodeNeverTouchTheStore) {
         {std::string(kMaxDocumentBytes + 1, ' '), "the document is larger than 1048576 bytes"},
     };
     for (const auto& [document, description] : cases) {
-        platform::FakeMainQueue caseQueue;
-        platform::FakeProcess caseProcess;
-        caseProcess.standardInput = document;
-        runTool({"vxm-tunnel", "start", "--config", "-"}, {caseQueue, store, caseProcess});
-        EXPECT_EQ(caseProcess.standardOutput(), R"({"ok":false,"error":"Invalid config JSON: )" + description + "\"}\n");
-        EXPECT_EQ(caseProcess.exitStatus(), 1);
+        ToolRig rig;
+        rig.process.standardInput = document;
+        rig.start({"start", "--config", "-"});
+        EXPECT_EQ(rig.process.standardOutput(), R"({"ok":false,"error":"Invalid config JSON: )" + description + "\"}\n");
+        EXPECT_EQ(rig.process.exitStatus(), 1);
+        EXPECT_EQ(rig.store.loadCount(), 0);
     }
-    EXPECT_EQ(store.loadCount(), 0);
 }
 
 TEST_F(StartTest, EachFailingStepIsReportedAndLaterStepsDoNotRun) {
@@ -221,16 +211,14 @@ TEST_F(StartTest, EachFailingStepIsReportedAndLaterStepsDoNotRun) {
         {Operation::startTunnel, R"({"ok":false,"error":"Failed to start tunnel: no store"})", 1},
     };
     for (const Case& c : cases) {
-        platform::FakeMainQueue caseQueue;
-        platform::FakeProcess caseProcess;
-        platform::FakeVPNStore caseStore{caseQueue};
-        caseProcess.files = process.files;
-        caseStore.failures[c.operation] = Error{"no store"};
-        runTool({"vxm-tunnel", "start", "--config", "/etc/vxm/home.json"}, {caseQueue, caseStore, caseProcess});
-        EXPECT_EQ(caseProcess.standardOutput(), c.expected + "\n");
-        EXPECT_EQ(caseProcess.exitStatus(), 1);
-        EXPECT_EQ(caseStore.stored().size(), c.stored) << "nothing is rolled back";
-        EXPECT_EQ(caseStore.startRequests().size(), c.operation == Operation::startTunnel ? 1U : 0U);
+        ToolRig rig;
+        rig.process.files = process.files;
+        rig.store.failures[c.operation] = Error{"no store"};
+        rig.start({"start", "--config", "/etc/vxm/home.json"});
+        EXPECT_EQ(rig.process.standardOutput(), c.expected + "\n");
+        EXPECT_EQ(rig.process.exitStatus(), 1);
+        EXPECT_EQ(rig.store.stored().size(), c.stored) << "nothing is rolled back";
+        EXPECT_EQ(rig.store.startRequests().size(), c.operation == Operation::startTunnel ? 1U : 0U);
     }
 }
 
@@ -278,20 +266,19 @@ TEST_F(StopRemoveTest, StopOfAnUnknownSiteStoresNothing) {
 }
 
 TEST_F(StopRemoveTest, LoadFailuresNameOneOrManyManagers) {
-    store.failures[Operation::loadAll] = Error{"gone"};
     for (const std::string command : {"stop", "remove"}) {
         for (const bool withSite : {true, false}) {
-            platform::FakeMainQueue caseQueue;
-            platform::FakeProcess caseProcess;
-            std::vector<std::string> args = {"vxm-tunnel", command};
+            ToolRig rig;
+            rig.store.failures[Operation::loadAll] = Error{"gone"};
+            std::vector<std::string> words = {command};
             if (withSite) {
-                args.insert(args.end(), {"--site", "a"});
+                words.insert(words.end(), {"--site", "a"});
             }
-            runTool(args, {caseQueue, store, caseProcess});
-            EXPECT_EQ(caseProcess.standardOutput(),
+            rig.start(words);
+            EXPECT_EQ(rig.process.standardOutput(),
                       std::string(R"({"ok":false,"error":"Failed to load tunnel manager)") + (withSite ? "" : "s") +
                           ": gone\"}\n");
-            EXPECT_EQ(caseProcess.exitStatus(), 1);
+            EXPECT_EQ(rig.process.exitStatus(), 1);
         }
     }
 }
@@ -327,14 +314,12 @@ TEST_F(StopRemoveTest, FailedRemovalsStillSucceed) {
               "\n",
               0);
 
-    platform::FakeMainQueue allQueue;
-    platform::FakeProcess allProcess;
-    platform::FakeVPNStore allStore{allQueue};
-    allStore.add(clientEntry("Vexomi \xE2\x80\x94 a"));
-    allStore.failures[Operation::remove] = Error{"refused"};
-    runTool({"vxm-tunnel", "remove"}, {allQueue, allStore, allProcess});
-    EXPECT_EQ(allProcess.standardOutput(), "{\"ok\":true}\n");
-    EXPECT_EQ(allStore.stored().size(), 1U);
+    ToolRig all;
+    all.store.add(clientEntry("Vexomi \xE2\x80\x94 a"));
+    all.store.failures[Operation::remove] = Error{"refused"};
+    all.start({"remove"});
+    EXPECT_EQ(all.process.standardOutput(), "{\"ok\":true}\n");
+    EXPECT_EQ(all.store.stored().size(), 1U);
 }
 
 TEST_F(StopRemoveTest, RemovePrintsOnlyAfterTheLastRemovalFromTheMainQueue) {
@@ -412,13 +397,11 @@ TEST_F(WaitTest, EndsSilentlyWhenNothingIsActiveOrLoadFails) {
     expectRun("", 0);
     EXPECT_EQ(store.observerCount(), 0U);
 
-    platform::FakeMainQueue failQueue;
-    platform::FakeProcess failProcess;
-    platform::FakeVPNStore failStore{failQueue};
-    failStore.failures[Operation::loadAll] = Error{"x"};
-    runTool({"vxm-tunnel", "wait"}, {failQueue, failStore, failProcess});
-    EXPECT_EQ(failProcess.standardOutput(), "");
-    EXPECT_EQ(failProcess.exitStatus(), 0);
+    ToolRig failing;
+    failing.store.failures[Operation::loadAll] = Error{"x"};
+    failing.start({"wait"});
+    EXPECT_EQ(failing.process.standardOutput(), "");
+    EXPECT_EQ(failing.process.exitStatus(), 0);
 }
 
 TEST_F(WaitTest, EndsOnlyWhenEveryActiveConfigurationIsDown) {

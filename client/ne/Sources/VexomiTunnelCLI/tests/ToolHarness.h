@@ -44,16 +44,17 @@ inline FakeVPNStore::Entry foreignEntry(std::string displayName, VPNStatus statu
     return entry;
 }
 
-// One run of the tool against the fakes: what it printed and how it ended.
-class ToolTest : public ::testing::Test {
-protected:
+// The fakes one run of the tool works on; the process's exit stops the loop,
+// as the end of a real process does.
+struct ToolRig {
     platform::FakeMainQueue queue;
     platform::FakeProcess process;
     FakeVPNStore store{queue};
 
-    ToolTest() { process.onExit = [this] { queue.stop(); }; }
-
-    ~ToolTest() override { store.joinDeliveries(); }
+    ToolRig() { process.onExit = [this] { queue.stop(); }; }
+    ToolRig(const ToolRig&) = delete;
+    ToolRig& operator=(const ToolRig&) = delete;
+    ~ToolRig() { store.joinDeliveries(); }
 
     // Runs `vxm-tunnel words...` until the loop has nothing left to do.
     void start(std::vector<std::string> words) {
@@ -68,7 +69,10 @@ protected:
         queue.runUntil([this] { return process.exitStatus().has_value(); });
         store.joinDeliveries();
     }
+};
 
+class ToolTest : public ::testing::Test, public ToolRig {
+protected:
     // The whole output and the exit status, as a caller sees them.
     void expectRun(const std::string& standardOutput, int status) {
         EXPECT_EQ(process.standardOutput(), standardOutput);
