@@ -84,7 +84,7 @@ void settle(platform::FakeMainQueue& queue, FakeVPNStore& store) {
     for (int round = 0; round < 2; ++round) {
         do {
             queue.runReady();
-        } while (store.releaseHeld() > 0 || queue.pendingCount() > 0);
+        } while (!queue.stopped() && (store.releaseHeld() > 0 || queue.pendingCount() > 0));
         if (queue.stopped()) {
             return;
         }
