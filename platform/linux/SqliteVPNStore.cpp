@@ -42,6 +42,7 @@ enum Query : std::size_t {
     changeStatus,
     finishConnecting,
     stopOne,
+    storedSince,
     queryCount,
 };
 
@@ -61,6 +62,8 @@ constexpr std::array<const char*, queryCount> kQueries = {
     "UPDATE configurations SET status = 3, status_changes = status_changes + 1 WHERE key = ?1 AND status = 2",
     "UPDATE configurations SET status = 1, status_changes = status_changes + 1"
     " WHERE key = ?1 AND status IN (2, 3, 4, 5)",
+    "SELECT key FROM configurations WHERE key > ?1 AND display_name = ?2 AND protocol = 'tunnel-provider'"
+    " AND provider_bundle_identifier IS ?3 ORDER BY key LIMIT 1",
 };
 
 // The open store file with its statements, each prepared on first use.
@@ -166,6 +169,7 @@ public:
 
     // Work of the queued operations, run with the store locked.
     std::vector<ManagerRef> loadAll(Connection& connection);
+    std::optional<std::int64_t> storedSinceLoad(Connection& connection, const Columns& columns);
     void readInto(TunnelProviderManager& manager, Statement::Use& row);
     void noteRemoved(std::int64_t key);
 
@@ -194,6 +198,9 @@ private:
     std::unique_ptr<Connection> connection_;
     std::unordered_map<std::int64_t, CachedStatus> statuses_;
     std::vector<Observer> observers_;
+    // The highest key of the last list loaded; keys only grow, so a higher
+    // one was stored after that load.
+    std::optional<std::int64_t> loadedUpTo_;
     bool watching_ = false;
     bool signalAfterCommit_ = false;
     std::vector<Pending> pending_;
@@ -291,14 +298,33 @@ std::vector<ManagerRef> SqliteVPNStore::Impl::loadAll(Connection& connection) {
     // status() read again.
     const std::int64_t stamp = signal_.stamp();
     std::vector<ManagerRef> managers;
+    std::int64_t highest = 0;
     Statement::Use row = connection.statement(selectAll).use();
     while (row.step()) {
         ManagerRef manager = owner_.makeManager();
         readInto(*manager, row);
+        highest = std::max(highest, *manager->storeKey);
         statuses_[*manager->storeKey] = {static_cast<VPNStatus>(row.integer(8)), row.integer(9), stamp};
         managers.push_back(std::move(manager));
     }
+    loadedUpTo_ = highest;
     return managers;
+}
+
+// A tunnel-provider configuration of the same display name and provider that
+// someone stored after this store last loaded the list: a new configuration
+// of that name is saved into it rather than beside it, so that processes
+// that each found no configuration for a site and made one end with one.
+std::optional<std::int64_t> SqliteVPNStore::Impl::storedSinceLoad(Connection& connection, const Columns& columns) {
+    if (!loadedUpTo_ || !columns.displayName || columns.protocol != "tunnel-provider") {
+        return std::nullopt;
+    }
+    Statement::Use row = connection.statement(storedSince).use();
+    row.bind(1, *loadedUpTo_).bind(2, std::string_view(*columns.displayName)).bindOptional(3, columns.bundleIdentifier);
+    if (!row.step()) {
+        return std::nullopt;
+    }
+    return row.integer(0);
 }
 
 // Sets the handle's properties from a row of selectAll or selectOne.
@@ -543,12 +569,13 @@ void SqliteVPNStore::save(ManagerRef manager, ErrorCompletion completion) {
         unsaveable = stopped.error;
     }
     impl.enqueue({.writes = true,
-                  .work = [manager, columns = std::move(columns), unsaveable, done](
+                  .work = [&impl, manager, columns = std::move(columns), unsaveable, done](
                               Connection& connection) -> std::function<void()> {
                       if (unsaveable) {
                           return [done, unsaveable] { (*done)(unsaveable); };
                       }
-                      const std::optional<std::int64_t> key = manager->storeKey;
+                      const std::optional<std::int64_t> key =
+                          manager->storeKey ? manager->storeKey : impl.storedSinceLoad(connection, *columns);
                       Statement::Use row = connection.statement(key ? updateOne : insertOne).use();
                       if (key) {
                           row.bind(1, *key);

@@ -22,6 +22,11 @@ namespace vxm::platform {
 // Start and stop requests and status reads work at once on the caller's
 // thread. Every operation is safe from any thread.
 //
+// Saving a new configuration when a tunnel-provider configuration of the same
+// display name and provider was stored after this store last loaded the list
+// saves into that one: processes that each found no configuration for a site
+// and made one at the same time end with one configuration, not several.
+//
 // The file is opened on the first operation that needs it, so a run that never
 // reaches the store leaves no trace. A file at the path that is not a store of
 // this program is never written: every operation fails instead.

@@ -427,5 +427,34 @@ TEST_F(SqliteVPNStoreTest, ManyWritersAtOnceOnANewFileAllSucceed) {
     }
 }
 
+TEST_F(SqliteVPNStoreTest, ANewConfigurationSavedAfterAnotherStoredOneOfTheSameNameJoinsIt) {
+    SqliteVPNStore& here = makeStore();
+    SqliteVPNStore& there = makeStore();
+    // Both look for the site and find nothing, then both make it.
+    ASSERT_TRUE(loadAllNow(here).value().empty());
+    ASSERT_TRUE(loadAllNow(there).value().empty());
+    ManagerRef theirs = tunnel(there, "Vexomi \xE2\x80\x94 home");
+    ASSERT_EQ(saveNow(theirs), std::nullopt);
+    ManagerRef mine = tunnel(here, "Vexomi \xE2\x80\x94 home");
+    std::get<TunnelProviderProtocol>(mine->protocolConfiguration).serverAddress = "203.0.113.9:51820";
+    ASSERT_EQ(saveNow(mine), std::nullopt);
+    EXPECT_EQ(mine->storeKey, theirs->storeKey);
+    std::vector<ManagerRef> stored = loadAllNow(makeStore()).value();
+    ASSERT_EQ(stored.size(), 1U);
+    expectSameConfiguration(*stored[0], *mine);
+
+    // One stored before the load, or of another provider, is a configuration
+    // of its own: that is for whoever looks it up by name to find.
+    ASSERT_EQ(loadAllNow(here).value().size(), 1U);
+    ManagerRef again = tunnel(here, "Vexomi \xE2\x80\x94 home");
+    ASSERT_EQ(saveNow(again), std::nullopt);
+    ManagerRef foreign = tunnel(there, "Vexomi \xE2\x80\x94 office");
+    ASSERT_EQ(saveNow(foreign), std::nullopt);
+    ManagerRef other = tunnel(here, "Vexomi \xE2\x80\x94 office");
+    std::get<TunnelProviderProtocol>(other->protocolConfiguration).providerBundleIdentifier = "org.example.tunnel";
+    ASSERT_EQ(saveNow(other), std::nullopt);
+    EXPECT_EQ(loadAllNow(makeStore()).value().size(), 4U);
+}
+
 }  // namespace
 }  // namespace vxm::platform
