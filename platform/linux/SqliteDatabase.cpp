@@ -1,13 +1,53 @@
 #include "platform/linux/SqliteDatabase.h"
 
+#include <system_error>
+
 #include <sqlite3.h>
 
 namespace vxm::platform::sqlite {
 
+namespace {
+
+// The error of the failed system call behind SQLite's last error, or 0. The
+// connection keeps it only for errors raised inside a statement; one raised
+// while committing is kept by the file that failed, the database file or
+// its write-ahead log.
+int systemErrorBehind(sqlite3* db) {
+    if (const int error = sqlite3_system_errno(db); error != 0) {
+        return error;
+    }
+    int error = 0;
+    if (sqlite3_file_control(db, "main", SQLITE_FCNTL_LAST_ERRNO, &error) == SQLITE_OK && error != 0) {
+        return error;
+    }
+    sqlite3_file* log = nullptr;
+    if (sqlite3_file_control(db, "main", SQLITE_FCNTL_JOURNAL_POINTER, &log) == SQLITE_OK && log != nullptr &&
+        log->pMethods != nullptr && log->pMethods->xFileControl(log, SQLITE_FCNTL_LAST_ERRNO, &error) == SQLITE_OK) {
+        return error;
+    }
+    return 0;
+}
+
+// SQLite's message, with the system's reason when a file operation failed:
+// "disk I/O error" alone does not tell a file-size limit from a missing
+// permission or a failing disk.
+std::string describe(sqlite3* db) {
+    std::string message = sqlite3_errmsg(db);
+    const int primary = sqlite3_extended_errcode(db) & 0xff;
+    if (primary == SQLITE_IOERR || primary == SQLITE_CANTOPEN) {
+        if (const int error = systemErrorBehind(db); error != 0) {
+            message += " (" + std::generic_category().message(error) + ")";
+        }
+    }
+    return message;
+}
+
+}  // namespace
+
 Database::Database(const std::string& path, int flags) {
     const int code = sqlite3_open_v2(path.c_str(), &db_, flags, nullptr);
     if (code != SQLITE_OK) {
-        const std::string message = db_ != nullptr ? sqlite3_errmsg(db_) : sqlite3_errstr(code);
+        const std::string message = db_ != nullptr ? describe(db_) : sqlite3_errstr(code);
         sqlite3_close_v2(db_);
         db_ = nullptr;
         throw DatabaseError(code, message);
@@ -39,7 +79,7 @@ std::int64_t Database::changes() const { return sqlite3_changes64(db_); }
 
 std::int64_t Database::lastInsertKey() const { return sqlite3_last_insert_rowid(db_); }
 
-void Database::fail() const { throw DatabaseError(sqlite3_extended_errcode(db_), sqlite3_errmsg(db_)); }
+void Database::fail() const { throw DatabaseError(sqlite3_extended_errcode(db_), describe(db_)); }
 
 Statement::Statement(Database& database, std::string_view sql) : database_(database) {
     if (sqlite3_prepare_v3(database.handle(), sql.data(), static_cast<int>(sql.size()), SQLITE_PREPARE_PERSISTENT,
