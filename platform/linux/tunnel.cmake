@@ -37,3 +37,6 @@ if(VXM_TESTS)
   vxm_add_test_definitions(VXM_TUNNEL_PATH="$<TARGET_FILE:vxm-tunnel>")
   vxm_add_test_dependencies(vxm-tunnel)
 endif()
+
+# Fault tests of vxm-tunnel under load, crashes, storage faults and bad input.
+include(${PROJECT_SOURCE_DIR}/client/ne/Sources/VexomiTunnelCLI/tests/fault/fault.cmake)
