@@ -19,6 +19,8 @@ TEST(ProviderConfigurationCodingTest, DecodesEveryTextAsAGeneralJsonParserDoes) 
         R"({"address":"10.0.0.2/32","privateKey":"yAnz5TF+lXXJte14tji3zlMNq+hd2rYUIgJBgB3fBmk="})",
         R"({"b":"1","a":"2"})",
         R"({"a":"1","a":"2"})",
+        R"({"b":"1","a":"2","b":"3"})",
+        R"({"a":"1","b":"2","a":"3"})",
         R"({"a":"x\"y","b":"\\"})",
         R"({"a":"\u00e9"})",
         "{\"a\":\"\xC3\xA9\"}",
@@ -37,6 +39,25 @@ TEST(ProviderConfigurationCodingTest, DecodesEveryTextAsAGeneralJsonParserDoes) 
     };
     for (const std::string& text : texts) {
         EXPECT_EQ(decodeProviderConfiguration(text), parsedByNlohmann(text)) << text;
+    }
+}
+
+// The plain-text path looks at eight bytes at a time: a byte that ends or
+// leaves plain text must be found at every offset within such a group, in
+// keys and in values, however long the string before it.
+TEST(ProviderConfigurationCodingTest, FindsWhatEndsPlainTextAtEveryOffset) {
+    const std::string stops[] = {"", "\"", "\\\\", "\\u0041", "\x1f", "\x7f", "\x80", "\xC3\xA9", "\t", " ", "~"};
+    for (const std::string& stop : stops) {
+        for (std::size_t before = 0; before < 20; ++before) {
+            std::string inside(before, 'k');
+            inside += stop == "\"" ? "\\\"" : stop;
+            std::string inValue = R"({"address":")";
+            inValue.append(inside).append(R"(tail","b":"c"})");
+            std::string inKey = "{\"";
+            inKey.append(inside).append(R"(":"v","z":"0123456789abcdef"})");
+            EXPECT_EQ(decodeProviderConfiguration(inValue), parsedByNlohmann(inValue)) << inValue;
+            EXPECT_EQ(decodeProviderConfiguration(inKey), parsedByNlohmann(inKey)) << inKey;
+        }
     }
 }
 
