@@ -247,5 +247,61 @@ TEST_F(FaultConcurrencyTest, SixteenProcessesAtOnceReportEveryChangeAndTheStoreH
                   " ms in all; every run answered, store sound after every round");
 }
 
+// Starts and removals of one site at the same moment have no order that
+// makes every start succeed: a removal between a start's save and its start
+// request leaves the start nothing to start. Such a start says so; none
+// damages the store or leaves the site twice.
+TEST_F(FaultConcurrencyTest, AStartRacingARemovalOfItsSiteSucceedsOrSaysTheConfigurationIsGone) {
+    const int rounds = scaled(10);
+    const json gone = {{"ok", false}, {"error", "Failed to start tunnel: the configuration is no longer in the store"}};
+    int starts = 0;
+    int startsFailed = 0;
+    std::set<std::string> mayHold;
+    for (int round = 0; round < rounds && !HasFailure(); ++round) {
+        std::vector<std::unique_ptr<ToolRun>> running;
+        running.reserve(kProcesses);
+        for (int process = 0; process < kProcesses; ++process) {
+            const std::string address = "10.50." + std::to_string(round) + "." + std::to_string(process) + "/32";
+            if (process % 2 == 0) {
+                mayHold.insert(address);
+                running.push_back(
+                    std::make_unique<ToolRun>(storePath, std::vector<std::string>{"start", "--config", "-"},
+                                              document("raced", address)));
+            } else {
+                running.push_back(std::make_unique<ToolRun>(storePath, std::vector<std::string>{"remove", "--site", "raced"}));
+            }
+        }
+        for (int process = 0; process < kProcesses; ++process) {
+            const Outcome outcome = running[process]->finish();
+            const json response = responseOf(outcome);
+            if (process % 2 != 0) {
+                EXPECT_EQ(outcome.status, 0) << outcome.output;
+                EXPECT_EQ(response, (json{{"ok", true}}));
+                continue;
+            }
+            ++starts;
+            if (outcome.status == 0) {
+                EXPECT_EQ(response.value("ok", false), true) << outcome.output;
+            } else {
+                ++startsFailed;
+                EXPECT_EQ(outcome.status, 1);
+                EXPECT_EQ(response, gone);
+            }
+        }
+        const StoreLook look = lookInto(storePath);
+        ASSERT_EQ(look.integrity, "ok");
+        const auto stored = look.named(displayName("raced"));
+        ASSERT_LE(stored.size(), 1U) << "round " << round;
+        if (!stored.empty()) {
+            EXPECT_TRUE(mayHold.contains(stored[0].address.value_or(""))) << stored[0].address.value_or("");
+        }
+    }
+    if (!HasFailure()) {
+        reportFigures(std::to_string(starts) + " starts racing as many removals of the same site: " +
+                      std::to_string(startsFailed) +
+                      " said the configuration was gone, the rest succeeded; the site never stored twice");
+    }
+}
+
 }  // namespace
 }  // namespace vxm::tunnel::fault
