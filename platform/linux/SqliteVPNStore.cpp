@@ -165,6 +165,7 @@ public:
     VPNStatus status(std::int64_t key);
     std::optional<Error> setStatus(std::optional<std::int64_t> key, Query query, VPNStatus status);
     std::optional<Error> startTunnel(std::optional<std::int64_t> key);
+    void stopTunnel(std::int64_t key);
     void observe(std::int64_t key, std::function<void()> block);
 
     // Work of the queued operations, run with the store locked.
@@ -430,6 +431,28 @@ std::optional<Error> SqliteVPNStore::Impl::setStatus(std::optional<std::int64_t>
     }
 }
 
+// Brings the tunnel down unless its status, as last read with no change
+// signalled since, is already down: stopping every configuration of a large
+// store then writes only those that are up. A status that cannot be read is
+// left to the write, which finds out for itself.
+void SqliteVPNStore::Impl::stopTunnel(std::int64_t key) {
+    {
+        const std::lock_guard lock(mutex_);
+        try {
+            openLocked();
+            const VPNStatus current = liveStatusLocked(key).status;
+            if (current == VPNStatus::disconnected || current == VPNStatus::invalid) {
+                return;
+            }
+        } catch (const Failure&) {
+            // Cannot be opened: the write below reports nothing either.
+        } catch (const sqlite::DatabaseError&) {
+            // Cannot be read now: the write below tries for itself.
+        }
+    }
+    setStatus(key, stopOne, VPNStatus::disconnected);
+}
+
 std::optional<Error> SqliteVPNStore::Impl::startTunnel(std::optional<std::int64_t> key) {
     if (!key) {
         return Error{kNotSaved};
@@ -645,7 +668,7 @@ std::optional<Error> SqliteVPNStore::startTunnel(const TunnelProviderManager& ma
 
 void SqliteVPNStore::stopTunnel(const TunnelProviderManager& manager) {
     if (manager.storeKey) {
-        impl_->setStatus(manager.storeKey, stopOne, VPNStatus::disconnected);
+        impl_->stopTunnel(*manager.storeKey);
     }
 }
 

@@ -203,6 +203,25 @@ TEST_F(SqliteVPNStoreTest, StartAndStopMoveTheStatusThatEveryStoreReadsLive) {
               Error{"the configuration is no longer in the store"});
 }
 
+// A stop writes nothing for a configuration last read as down; one that
+// another process brought up since, or moved to any other state that is not
+// down, must still go down.
+TEST_F(SqliteVPNStoreTest, StopReachesATunnelBroughtUpElsewhereSinceTheLastRead) {
+    SqliteVPNStore& store = makeStore();
+    ManagerRef home = tunnel(store, "Vexomi \xE2\x80\x94 home");
+    ASSERT_EQ(saveNow(home), std::nullopt);
+    SqliteVPNStore& elsewhere = makeStore();
+    for (const VPNStatus up : {VPNStatus::connected, VPNStatus::connecting, VPNStatus::reasserting,
+                               VPNStatus::disconnecting}) {
+        ManagerRef loaded = loadAllNow(store).value().at(0);
+        ASSERT_EQ(store.status(*loaded), VPNStatus::disconnected);
+        ManagerRef theirs = loadAllNow(elsewhere).value().at(0);
+        ASSERT_EQ(elsewhere.setStatus(*theirs, up), std::nullopt);
+        store.stopTunnel(*loaded);
+        EXPECT_EQ(elsewhere.status(*theirs), VPNStatus::disconnected) << static_cast<int>(up);
+    }
+}
+
 TEST_F(SqliteVPNStoreTest, CompletesOnTheMainQueueAfterTheRequestHasReturned) {
     SqliteVPNStore& store = makeStore();
     ManagerRef home = tunnel(store, "Vexomi \xE2\x80\x94 home");
