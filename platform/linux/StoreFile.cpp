@@ -87,10 +87,19 @@ enum class FileKind { empty, ours };
 
 // Reads the header without SQLite, which could write to a file it opens for
 // writing (rolling back another program's journal, checkpointing its WAL).
+// Only a regular file can be a store: a FIFO would block the open for ever,
+// and SQLite would take a device such as /dev/null for an empty database and
+// make its journal beside it.
 FileKind inspectHeader(const std::string& path) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
     if (fd < 0) {
         throw StoreOpenError(describe(errno));
+    }
+    struct stat status {};
+    if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
+        const bool folder = S_ISDIR(status.st_mode);
+        ::close(fd);
+        throw StoreOpenError(folder ? describe(EISDIR) : std::string(kNotOurs));
     }
     std::array<unsigned char, 100> header{};
     const ssize_t got = ::read(fd, header.data(), header.size());
