@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include "FaultSupport.h"
@@ -190,6 +191,37 @@ TEST_F(FaultStorageTest, AStoreThatCannotBeWrittenFailsWithTheReasonAndKeepsWhat
     EXPECT_EQ(responseOf(runTool(storePath, {"status"}, "", unprivileged)), kKept);
     setModes(storePath, 0600, 0600);
     expectKeptAndNew(true, false, "database file read-only");
+}
+
+TEST_F(FaultStorageTest, AStorePathThatIsNoRegularFileFailsAtOnceAndGetsNothingBesideIt) {
+    const std::string folder = dir / "state";
+    fs::create_directories(folder);
+    const std::string notOurs = "the file there is not a Vexomi VPN configuration store";
+    std::vector<std::pair<std::string, std::string>> paths = {{folder + "/fifo", notOurs},
+                                                              {folder + "/folder", "Is a directory"}};
+    ASSERT_EQ(::mkfifo(paths[0].first.c_str(), 0600), 0);
+    fs::create_directory(paths[1].first);
+    // Like /dev/null; making one takes privileges the tests may not have.
+    if (const std::string null = folder + "/null"; ::mknod(null.c_str(), S_IFCHR | 0600, makedev(1, 3)) == 0) {
+        paths.emplace_back(null, notOurs);
+    }
+    for (const auto& [path, reason] : paths) {
+        std::string store = "the VPN configuration store at ";
+        store.append(path).append(" cannot be opened: ").append(reason);
+        const Outcome status = ToolRun(path, {"status"}).finish(std::chrono::seconds(5));
+        EXPECT_EQ(status.status, 1) << path;
+        EXPECT_EQ(responseOf(status), (json{{"ok", false}, {"error", "Failed to load tunnel managers: " + store}}));
+        const Outcome start = ToolRun(path, {"start", "--config", "-"}, document("home", "10.0.0.2/32"))
+                                  .finish(std::chrono::seconds(5));
+        EXPECT_EQ(start.status, 1) << path;
+        EXPECT_EQ(responseOf(start), (json{{"ok", false}, {"error", "Failed to load tunnel manager: " + store}}));
+    }
+    std::size_t entries = 0;
+    for (const fs::directory_entry& entry : fs::directory_iterator(folder)) {
+        ++entries;
+        EXPECT_TRUE(entry.path().filename().string().find('-') == std::string::npos) << entry.path() << " was made";
+    }
+    EXPECT_EQ(entries, paths.size());
 }
 
 }  // namespace
