@@ -3,10 +3,12 @@
 #include <csignal>
 #include <filesystem>
 #include <map>
+#include <memory>
 #include <optional>
 #include <random>
 #include <set>
 #include <string>
+#include <vector>
 #include <thread>
 
 #include <gtest/gtest.h>
@@ -142,6 +144,59 @@ TEST(FaultCrashTest, AKilledStartOrRemoveNeitherLosesAReportedChangeNorDamagesTh
                       std::to_string(killedWhileWriting) + " of them after they had begun writing the store), " +
                       std::to_string(answered) +
                       " answered; every answered change kept, the store sound and opening after every kill");
+    }
+}
+
+// Runs killed while others work on the store at the same time, some of them
+// holding its write lock or in the middle of writing: the others go on.
+TEST(FaultCrashTest, RunsKilledAmongOthersAtWorkLeaveTheOthersUnharmed) {
+    constexpr int kAtOnce = 8;
+    platform::support::TempDir dir;
+    const std::string storePath = dir / "state/vpn-configurations.db";
+    const std::uint64_t seed = faultSeed();
+    std::mt19937_64 random(seed);
+    SCOPED_TRACE("VXM_FAULT_SEED=" + std::to_string(seed));
+    const int rounds = scaled(20);
+    int killed = 0;
+    int answered = 0;
+    std::set<std::string> reported;
+    for (int round = 0; round < rounds && !HasFailure(); ++round) {
+        std::vector<std::unique_ptr<ToolRun>> runs;
+        runs.reserve(kAtOnce);
+        std::vector<std::string> sites;
+        for (int process = 0; process < kAtOnce; ++process) {
+            sites.push_back("busy " + std::to_string(round) + "-" + std::to_string(process));
+            runs.push_back(std::make_unique<ToolRun>(storePath, std::vector<std::string>{"start", "--config", "-"},
+                                                     document(sites.back(), "10.60.0.1/32")));
+        }
+        // Every other run gets SIGKILL, one after another at random moments
+        // of the first 8 ms; one that has ended by then has simply ended.
+        for (int process = 0; process < kAtOnce; process += 2) {
+            std::this_thread::sleep_for(std::chrono::microseconds(random() % 2000));
+            runs[process]->kill();
+        }
+        for (int process = 0; process < kAtOnce; ++process) {
+            const Outcome outcome = runs[process]->finish();
+            if (outcome.signal != 0) {
+                ++killed;
+                continue;
+            }
+            ++answered;
+            EXPECT_EQ(outcome.status, 0) << sites[process] << ": " << outcome.output;
+            EXPECT_EQ(responseOf(outcome).value("ok", false), true) << sites[process] << ": " << outcome.output;
+            reported.insert(displayName(sites[process]));
+        }
+        const StoreLook look = lookInto(storePath);
+        ASSERT_EQ(look.integrity, "ok");
+        for (const std::string& name : reported) {
+            EXPECT_EQ(look.named(name).size(), 1U) << name;
+        }
+    }
+    if (!HasFailure()) {
+        reportFigures(std::to_string(rounds * kAtOnce) + " starts in rounds of " + std::to_string(kAtOnce) +
+                      " at once, SIGKILL sent to every other one: " + std::to_string(killed) +
+                      " died mid-run, the " + std::to_string(answered) +
+                      " that ran to the end all succeeded and were kept, the store sound after every round");
     }
 }
 
