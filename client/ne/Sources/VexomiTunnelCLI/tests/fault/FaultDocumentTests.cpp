@@ -2,7 +2,6 @@
 
 #include <fcntl.h>
 #include <filesystem>
-#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -123,12 +122,10 @@ TEST_F(FaultDocumentTest, MalformedDocumentsAreRefusedWithTheReasonBeforeTheStor
                   std::to_string(std::chrono::seconds(kQuickly).count()) + " s, the store never made");
 }
 
-TEST_F(FaultDocumentTest, WhatCannotBeReadAsAFileIsRefusedWithThePath) {
+TEST_F(FaultDocumentTest, AFolderIsRefusedWithThePath) {
     const std::string folder = dir / "a folder";
     fs::create_directory(folder);
     expectRefused("a folder", {"start", "--config", folder}, "Cannot read config file: " + folder);
-    const std::string missing = dir / "missing.json";
-    expectRefused("a missing file", {"start", "--config", missing}, "Cannot read config file: " + missing);
 }
 
 TEST_F(FaultDocumentTest, AFifoClosedWithNothingWrittenIsAnEmptyDocument) {
@@ -161,33 +158,6 @@ TEST_F(FaultDocumentTest, AFileWithoutReadPermissionIsRefusedWithThePath) {
     }
     expectRefused("a file without read permission", {"start", "--config", locked}, "Cannot read config file: " + locked,
                   {.unprivileged = true});
-}
-
-TEST_F(FaultDocumentTest, ADocumentThatOnlyLooksOddIsTakenAsTheLastOfEachKeySays) {
-    // Accepted: a UTF-8 byte-order mark before the document (RFC 8259 lets a
-    // reader ignore it), any depth of nesting in a key the tool does not
-    // read, and a repeated key whose last value is text.
-    const std::vector<std::pair<const char*, std::string>> accepted = {
-        {"a byte-order mark", "\xEF\xBB\xBF" + document("bom", "10.0.1.1/32")},
-        {"a key holding arrays 100,000 deep",
-         R"({"siteName":"deep","extra":)" + std::string(100000, '[') + std::string(100000, ']') +
-             R"(,"privateKey":"k","address":"10.0.1.2/32","serverPubkey":"s","endpoint":"e","allowedIPs":"a"})"},
-        {"a key repeated, text last",
-         R"({"siteName":"again","address":7,"privateKey":"k","address":"10.0.1.3/32","serverPubkey":"s",)"
-         R"("endpoint":"e","allowedIPs":"a"})"},
-    };
-    for (const auto& [what, bytes] : accepted) {
-        const std::string path = dir / "document.json";
-        platform::support::writeBytes(path, bytes);
-        const Outcome outcome = runTool(storePath, {"start", "--config", "-"}, "", {.standardInputFile = path});
-        EXPECT_EQ(outcome.status, 0) << what << ": " << outcome.output;
-        EXPECT_EQ(responseOf(outcome).value("ok", false), true) << what;
-    }
-    const StoreLook look = lookInto(storePath);
-    ASSERT_EQ(look.configurations.size(), 3U);
-    EXPECT_EQ(look.named(displayName("bom")).at(0).address, "10.0.1.1/32");
-    EXPECT_EQ(look.named(displayName("deep")).at(0).address, "10.0.1.2/32");
-    EXPECT_EQ(look.named(displayName("again")).at(0).address, "10.0.1.3/32");
 }
 
 TEST_F(FaultDocumentTest, ARefusedDocumentLeavesAnExistingStoreUntouched) {

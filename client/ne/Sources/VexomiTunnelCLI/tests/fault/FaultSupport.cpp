@@ -5,14 +5,12 @@
 #include <cmath>
 #include <csignal>
 #include <cstdlib>
-#include <cstring>
 #include <fstream>
 #include <iostream>
 #include <iterator>
 #include <random>
 #include <stdexcept>
 #include <system_error>
-#include <thread>
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
