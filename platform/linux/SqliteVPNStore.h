@@ -35,6 +35,13 @@ namespace vxm::platform {
 // beside the store; status() reads live but answers from what it last read
 // while no change has been signalled, and observers run their blocks after the
 // signals (see observeStatusChanges).
+//
+// The work is shared among parts that each do one job on the state that
+// StoreConnection owns and locks: OperationQueue runs the operations with a
+// completion, StatusCache keeps the statuses last read, StoreObservers runs
+// the observers' blocks, StandInProvider moves statuses, and StoreQueries
+// holds the SQL and maps rows to handles. Destroy the store with its main
+// queue stopped.
 class SqliteVPNStore final : public VPNConfigurationStore {
 public:
     SqliteVPNStore(AsioMainQueue& mainQueue, std::string path);
@@ -70,7 +77,7 @@ public:
 
 private:
     class Impl;
-    std::shared_ptr<Impl> impl_;
+    std::unique_ptr<Impl> impl_;
 };
 
 }  // namespace vxm::platform

@@ -3,12 +3,18 @@
 add_library(vxm_platform_linux STATIC
   ${CMAKE_CURRENT_LIST_DIR}/AsioMainQueue.cpp
   ${CMAKE_CURRENT_LIST_DIR}/LinuxProcess.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/OperationQueue.cpp
   ${CMAKE_CURRENT_LIST_DIR}/ProviderConfigurationCoding.cpp
   ${CMAKE_CURRENT_LIST_DIR}/SqliteDatabase.cpp
   ${CMAKE_CURRENT_LIST_DIR}/SqliteVPNStore.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/StandInProvider.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/StatusCache.cpp
   ${CMAKE_CURRENT_LIST_DIR}/StatusSignal.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/StoreConnection.cpp
   ${CMAKE_CURRENT_LIST_DIR}/StoreFile.cpp
   ${CMAKE_CURRENT_LIST_DIR}/StoreLocation.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/StoreObservers.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/StoreQueries.cpp
 )
 target_link_libraries(vxm_platform_linux PUBLIC vxm_platform asio SQLite::SQLite3)
 

@@ -1,0 +1,52 @@
+#pragma once
+
+#include <cstddef>
+#include <functional>
+#include <memory>
+#include <vector>
+
+#include "platform/Error.h"
+#include "platform/linux/AsioMainQueue.h"
+#include "platform/linux/StoreConnection.h"
+
+namespace vxm::platform {
+
+// An operation waiting for the main-queue task that runs it.
+struct Operation {
+    Access access = Access::read;
+    bool isRemoval = false;
+    // Runs inside the transaction with the store locked. Returns what to do
+    // once the transaction has committed: update the handle, call the completion.
+    std::function<std::function<void()>(Connection&)> work;
+    // Calls the completion with the error that stopped the transaction.
+    std::function<void(const Error&)> fail;
+};
+
+// The store's operations with a completion. Each is queued; one main-queue
+// task then runs what is queued in request order, each operation in a
+// transaction of its own except that removals requested back to back share
+// one, and calls each completion once its transaction has committed (or
+// failed), with the store unlocked. Safe from any thread.
+class OperationQueue : public std::enable_shared_from_this<OperationQueue> {
+public:
+    OperationQueue(AsioMainQueue& queue, std::shared_ptr<StoreConnection> store);
+
+    void enqueue(Operation operation);
+
+    // Raises the change signal once the transaction running now commits.
+    // Called by an operation's work.
+    void signalAfterCommitLocked() { signalAfterCommit_ = true; }
+
+private:
+    void flush();
+    void runGroup(std::vector<Operation>& batch, std::size_t begin, std::size_t end);
+
+    AsioMainQueue& queue_;
+    const std::shared_ptr<StoreConnection> store_;
+    // Guarded by the store's lock.
+    std::vector<Operation> pending_;
+    bool flushQueued_ = false;
+    bool signalAfterCommit_ = false;
+};
+
+}  // namespace vxm::platform

@@ -1,0 +1,76 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+
+#include "platform/Error.h"
+#include "platform/linux/SqliteDatabase.h"
+#include "platform/linux/StatusCache.h"
+#include "platform/linux/StatusSignal.h"
+#include "platform/linux/StoreQueries.h"
+
+namespace vxm::platform {
+
+// Whether an operation reads the store or writes it: what its database
+// errors are reported as.
+enum class Access { read, write };
+
+// The state that every part of one SqliteVPNStore shares, and the lock that
+// guards it: the connection to the store file, opened on first use, and the
+// statuses last read through it. Also the change signal beside the file.
+class StoreConnection {
+public:
+    explicit StoreConnection(std::string path);
+
+    [[nodiscard]] const std::string& path() const { return path_; }
+
+    // Guards the connection and the statuses. Methods named ...Locked need it held.
+    std::mutex& mutex() { return mutex_; }
+
+    // Safe from any thread without the lock.
+    StatusSignal& signal() { return signal_; }
+
+    // The connection, opening the store file (and the signal) on first use.
+    // Throws Failure when the file cannot be opened.
+    Connection& openLocked();
+
+    // The stored status of `key`, read again only when a change was signalled
+    // since it was last read. Throws Failure or sqlite::DatabaseError.
+    CachedStatus liveStatusLocked(std::int64_t key);
+
+    StatusCache& statusesLocked() { return statuses_; }
+
+    // Runs `work` (returning std::optional<Error>) and turns what it throws
+    // into the error value for the caller: a Failure's own error, a database
+    // error as the store failing to be read or written.
+    template <class Work>
+    std::optional<Error> guard(Access access, Work&& work) const {
+        try {
+            return work();
+        } catch (const Failure& stopped) {
+            return stopped.error;
+        } catch (const sqlite::DatabaseError& error) {
+            return access == Access::write ? writeError(error.what()) : readError(error.what());
+        }
+    }
+
+    [[nodiscard]] Error readError(const std::string& reason) const {
+        return {"the VPN configuration store at " + path_ + " cannot be read: " + reason};
+    }
+    [[nodiscard]] Error writeError(const std::string& reason) const {
+        return {"the VPN configuration store at " + path_ + " cannot be written: " + reason};
+    }
+
+private:
+    const std::string path_;
+    StatusSignal signal_;
+
+    std::mutex mutex_;  // guards everything below
+    std::unique_ptr<Connection> connection_;
+    StatusCache statuses_;
+};
+
+}  // namespace vxm::platform

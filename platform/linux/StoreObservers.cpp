@@ -1,0 +1,91 @@
+#include "platform/linux/StoreObservers.h"
+
+#include <chrono>
+#include <system_error>
+#include <utility>
+
+namespace vxm::platform {
+
+StoreObservers::StoreObservers(AsioMainQueue& queue, std::shared_ptr<StoreConnection> store)
+    : queue_(queue), store_(std::move(store)) {}
+
+void StoreObservers::watchLocked() {
+    if (watching_) {
+        return;
+    }
+    watching_ = true;
+    try {
+        store_->signal().watch(queue_, [weak = weak_from_this()] {
+            if (auto self = weak.lock()) {
+                self->check();
+            }
+        });
+    } catch (const std::system_error&) {
+        // Without inotify (the user's limit of instances reached, say) the
+        // observers must still hear of changes: look a few times a second.
+        pollSignal();
+    }
+}
+
+void StoreObservers::pollSignal() {
+    queue_.asyncAfter(std::chrono::milliseconds(250), [weak = weak_from_this()] {
+        if (auto self = weak.lock()) {
+            self->check();
+            self->pollSignal();
+        }
+    });
+}
+
+void StoreObservers::observe(std::int64_t key, std::function<void()> block) {
+    bool checkNow = false;
+    {
+        const std::lock_guard lock(store_->mutex());
+        try {
+            store_->openLocked();
+        } catch (const Failure&) {
+            return;  // nothing stored can be observed
+        }
+        watchLocked();
+        // What this process last read is the base: a change after that read
+        // and before the watch began must still run the block.
+        std::int64_t lastSeen = kChangesUnknown;
+        try {
+            const CachedStatus* cached = store_->statusesLocked().find(key);
+            lastSeen = cached != nullptr ? cached->changes : store_->liveStatusLocked(key).changes;
+            checkNow = store_->liveStatusLocked(key).changes != lastSeen;
+        } catch (const sqlite::DatabaseError&) {
+            checkNow = true;
+        }
+        observers_.push_back({key, lastSeen, std::make_shared<std::function<void()>>(std::move(block))});
+    }
+    if (checkNow) {
+        queue_.async([weak = weak_from_this()] {
+            if (auto self = weak.lock()) {
+                self->check();
+            }
+        });
+    }
+}
+
+void StoreObservers::check() {
+    std::vector<std::shared_ptr<std::function<void()>>> due;
+    {
+        const std::lock_guard lock(store_->mutex());
+        for (Observer& observer : observers_) {
+            try {
+                const std::int64_t changes = store_->liveStatusLocked(observer.key).changes;
+                if (changes != observer.lastSeenChanges) {
+                    observer.lastSeenChanges = changes;
+                    due.push_back(observer.block);
+                }
+            } catch (const sqlite::DatabaseError&) {
+                // Unreadable for now: looked at again at the next signal.
+            }
+        }
+    }
+    for (const auto& block : due) {
+        (*block)();
+    }
+}
+
+}  // namespace vxm::platform

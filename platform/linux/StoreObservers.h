@@ -1,0 +1,44 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <vector>
+
+#include "platform/linux/AsioMainQueue.h"
+#include "platform/linux/StoreConnection.h"
+
+namespace vxm::platform {
+
+// The blocks that observe configurations' statuses, run on the main queue
+// after each change that any process signals through the store's change
+// counter (or, without inotify, that a poll a few times a second finds).
+// Safe from any thread.
+class StoreObservers : public std::enable_shared_from_this<StoreObservers> {
+public:
+    StoreObservers(AsioMainQueue& queue, std::shared_ptr<StoreConnection> store);
+
+    // Runs `block` after each change of the status of `key`, its removal
+    // included (changes close together may share one run). Does nothing when
+    // the store cannot be opened: nothing stored can be observed then.
+    void observe(std::int64_t key, std::function<void()> block);
+
+private:
+    struct Observer {
+        std::int64_t key;
+        std::int64_t lastSeenChanges;
+        std::shared_ptr<std::function<void()>> block;
+    };
+
+    void watchLocked();
+    void pollSignal();
+    void check();
+
+    AsioMainQueue& queue_;
+    const std::shared_ptr<StoreConnection> store_;
+    // Guarded by the store's lock.
+    std::vector<Observer> observers_;
+    bool watching_ = false;
+};
+
+}  // namespace vxm::platform

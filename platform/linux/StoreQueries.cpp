@@ -1,0 +1,110 @@
+#include "platform/linux/StoreQueries.h"
+
+#include <cstdint>
+#include <string_view>
+#include <utility>
+#include <variant>
+
+#include "platform/linux/ProviderConfigurationCoding.h"
+
+namespace vxm::platform {
+
+namespace {
+
+using sqlite::Statement;
+
+constexpr std::array<const char*, queryCount> kQueries = {
+    "SELECT key, display_name, protocol, other_protocol_kind, provider_bundle_identifier, server_address,"
+    " provider_configuration, enabled, status, status_changes FROM configurations ORDER BY key",
+    "SELECT key, display_name, protocol, other_protocol_kind, provider_bundle_identifier, server_address,"
+    " provider_configuration, enabled, status, status_changes FROM configurations WHERE key = ?1",
+    "INSERT INTO configurations (display_name, protocol, other_protocol_kind, provider_bundle_identifier,"
+    " server_address, provider_configuration, enabled) VALUES (?2, ?3, ?4, ?5, ?6, ?7, ?8)",
+    "UPDATE configurations SET display_name = ?2, protocol = ?3, other_protocol_kind = ?4,"
+    " provider_bundle_identifier = ?5, server_address = ?6, provider_configuration = ?7, enabled = ?8"
+    " WHERE key = ?1",
+    "DELETE FROM configurations WHERE key = ?1",
+    "SELECT status, status_changes, enabled FROM configurations WHERE key = ?1",
+    "UPDATE configurations SET status = ?2, status_changes = status_changes + 1 WHERE key = ?1 AND status <> ?2",
+    "UPDATE configurations SET status = 3, status_changes = status_changes + 1 WHERE key = ?1 AND status = 2",
+    "UPDATE configurations SET status = 1, status_changes = status_changes + 1"
+    " WHERE key = ?1 AND status IN (2, 3, 4, 5)",
+    "SELECT key FROM configurations WHERE key > ?1 AND display_name = ?2 AND protocol = 'tunnel-provider'"
+    " AND provider_bundle_identifier IS ?3 ORDER BY key LIMIT 1",
+};
+
+}  // namespace
+
+Columns columnsOf(const TunnelProviderManager& manager) {
+    Columns columns;
+    columns.displayName = manager.localizedDescription;
+    columns.enabled = manager.isEnabled;
+    if (const auto* other = std::get_if<OtherProtocol>(&manager.protocolConfiguration)) {
+        columns.protocol = "other";
+        columns.otherKind = other->kind;
+    } else if (const auto* provider = std::get_if<TunnelProviderProtocol>(&manager.protocolConfiguration)) {
+        columns.protocol = "tunnel-provider";
+        columns.bundleIdentifier = provider->providerBundleIdentifier;
+        columns.serverAddress = provider->serverAddress;
+        if (provider->providerConfiguration) {
+            columns.providerConfiguration = encodeProviderConfiguration(*provider->providerConfiguration);
+            if (!columns.providerConfiguration) {
+                // Never quote the value: it may be a private key.
+                throw Failure{{"the provider configuration holds text that is not valid UTF-8"}};
+            }
+        }
+    } else {
+        columns.protocol = "none";
+    }
+    return columns;
+}
+
+void bindColumns(Statement::Use& use, const Columns& columns) {
+    use.bindOptional(2, columns.displayName)
+        .bind(3, columns.protocol)
+        .bindOptional(4, columns.otherKind)
+        .bindOptional(5, columns.bundleIdentifier)
+        .bindOptional(6, columns.serverAddress)
+        .bindOptional(7, columns.providerConfiguration)
+        .bind(8, std::int64_t{columns.enabled ? 1 : 0});
+}
+
+Connection::Connection(std::string path, std::unique_ptr<sqlite::Database> db)
+    : path_(std::move(path)), db_(std::move(db)) {}
+
+Statement& Connection::statement(Query query) {
+    if (!statements_[query]) {
+        statements_[query] = std::make_unique<Statement>(*db_, kQueries[query]);
+    }
+    return *statements_[query];
+}
+
+// Sets the handle's properties from a row of selectAll or selectOne.
+void Connection::readInto(TunnelProviderManager& manager, Statement::Use& row) const {
+    const std::int64_t key = row.integer(0);
+    manager.storeKey = key;
+    manager.localizedDescription = row.optionalText(1);
+    manager.isEnabled = row.integer(7) != 0;
+    const std::string_view protocol = row.view(2);
+    if (protocol == "other") {
+        manager.protocolConfiguration = OtherProtocol{row.text(3)};
+        return;
+    }
+    if (protocol != "tunnel-provider") {
+        manager.protocolConfiguration = NoProtocol{};
+        return;
+    }
+    TunnelProviderProtocol provider{.providerBundleIdentifier = row.optionalText(4),
+                                    .serverAddress = row.text(5),
+                                    .providerConfiguration = std::nullopt};
+    if (!row.isNull(6)) {
+        provider.providerConfiguration = decodeProviderConfiguration(row.view(6));
+        if (!provider.providerConfiguration) {
+            throw Failure{{"the VPN configuration store at " + path_ + " holds a damaged configuration (number " +
+                           std::to_string(key) + ")"}};
+        }
+    }
+    manager.protocolConfiguration = std::move(provider);
+}
+
+}  // namespace vxm::platform

@@ -1,0 +1,75 @@
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "platform/VPNStore.h"
+#include "platform/linux/SqliteDatabase.h"
+
+namespace vxm::platform {
+
+// Stops the store operation at hand with an error for its caller. Thrown and
+// caught inside the store only (StoreConnection::guard turns it into a value).
+struct Failure {
+    Error error;
+};
+
+inline constexpr const char* kNotSaved = "the configuration is not saved";
+inline constexpr const char* kGone = "the configuration is no longer in the store";
+inline constexpr const char* kNotEnabled = "the configuration is not enabled";
+
+// Every query the store runs, prepared once per connection on first use.
+enum Query : std::size_t {
+    selectAll,
+    selectOne,
+    insertOne,
+    updateOne,
+    deleteOne,
+    selectStatus,
+    changeStatus,
+    finishConnecting,
+    stopOne,
+    storedSince,
+    queryCount,
+};
+
+// A configuration's stored columns, bound as ?2 to ?8 of insertOne and updateOne.
+struct Columns {
+    std::optional<std::string> displayName;
+    std::string protocol;
+    std::optional<std::string> otherKind;
+    std::optional<std::string> bundleIdentifier;
+    std::optional<std::string> serverAddress;
+    std::optional<std::string> providerConfiguration;
+    bool enabled = false;
+};
+
+// The columns that store the handle's properties. Throws Failure for a value
+// that cannot be stored; the error never quotes it.
+Columns columnsOf(const TunnelProviderManager& manager);
+
+void bindColumns(sqlite::Statement::Use& use, const Columns& columns);
+
+// The open store file at `path` with its statements. Not safe for use by two
+// threads at once: StoreConnection's lock guards it.
+class Connection {
+public:
+    Connection(std::string path, std::unique_ptr<sqlite::Database> db);
+
+    sqlite::Statement& statement(Query query);
+    [[nodiscard]] sqlite::Database& db() const { return *db_; }
+
+    // Sets the handle's properties from a row of selectAll or selectOne.
+    // Throws Failure for a row that cannot be read.
+    void readInto(TunnelProviderManager& manager, sqlite::Statement::Use& row) const;
+
+private:
+    const std::string path_;
+    std::unique_ptr<sqlite::Database> db_;
+    std::array<std::unique_ptr<sqlite::Statement>, queryCount> statements_;
+};
+
+}  // namespace vxm::platform
