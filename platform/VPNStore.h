@@ -68,8 +68,10 @@ public:
     // the tunnel may still be connecting when this returns.
     std::optional<Error> startVPNTunnel();
 
-    // Asks for the tunnel to go down and returns at once.
-    void stopVPNTunnel();
+    // Asks for the tunnel to go down and returns at once; an error when the
+    // request could not be made. Stopping a configuration that is not stored
+    // succeeds: there is nothing left to do.
+    std::optional<Error> stopVPNTunnel();
 
     // The current status, read live on every call.
     [[nodiscard]] VPNStatus status() const;
@@ -131,11 +133,14 @@ public:
     // configuration that is not stored.
     virtual void reload(ManagerRef manager, ErrorCompletion completion) = 0;
 
-    // Deletes the configuration; fails for one that is not stored.
+    // Deletes the configuration. Removing or stopping a configuration that is
+    // not stored (never saved, or removed meanwhile) succeeds: there is
+    // nothing left to do.
     virtual void remove(ManagerRef manager, ErrorCompletion completion) = 0;
 
     virtual std::optional<Error> startTunnel(const TunnelProviderManager& manager) = 0;
-    virtual void stopTunnel(const TunnelProviderManager& manager) = 0;
+    // Asks for the tunnel to go down; an error when the request failed.
+    virtual std::optional<Error> stopTunnel(const TunnelProviderManager& manager) = 0;
     virtual VPNStatus status(const TunnelProviderManager& manager) = 0;
     virtual void observeStatusChanges(const TunnelProviderManager& manager, std::function<void()> block) = 0;
 };

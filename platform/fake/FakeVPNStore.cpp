@@ -233,9 +233,10 @@ std::optional<Error> FakeVPNStore::startTunnel(const TunnelProviderManager& mana
     return failure(Operation::startTunnel);
 }
 
-void FakeVPNStore::stopTunnel(const TunnelProviderManager& manager) {
+std::optional<Error> FakeVPNStore::stopTunnel(const TunnelProviderManager& manager) {
     const std::lock_guard lock(mutex_);
     stopRequests_.push_back(manager.localizedDescription);
+    return std::nullopt;
 }
 
 VPNStatus FakeVPNStore::status(const TunnelProviderManager& manager) {

@@ -77,7 +77,7 @@ public:
     void reload(ManagerRef manager, ErrorCompletion completion) override;
     void remove(ManagerRef manager, ErrorCompletion completion) override;
     std::optional<Error> startTunnel(const TunnelProviderManager& manager) override;
-    void stopTunnel(const TunnelProviderManager& manager) override;
+    std::optional<Error> stopTunnel(const TunnelProviderManager& manager) override;
     VPNStatus status(const TunnelProviderManager& manager) override;
     void observeStatusChanges(const TunnelProviderManager& manager, std::function<void()> block) override;
 

@@ -1,7 +1,5 @@
 #include "platform/linux/OperationQueue.h"
 
-#include <algorithm>
-#include <iterator>
 #include <optional>
 #include <utility>
 
@@ -30,36 +28,29 @@ void OperationQueue::flush() {
         batch.swap(pending_);
         flushQueued_ = false;
     }
-    for (std::size_t begin = 0; begin < batch.size();) {
-        std::size_t end = begin + 1;
-        while (batch[begin].isRemoval && end < batch.size() && batch[end].isRemoval) {
-            ++end;
-        }
-        runGroup(batch, begin, end);
-        begin = end;
+    for (const Operation& operation : batch) {
+        run(operation);
     }
 }
 
-// Runs batch[begin, end) in one transaction, then calls their completions
+// Runs the operation in a transaction of its own, then calls its completion
 // with the store unlocked, as a completion may well use the store again.
-void OperationQueue::runGroup(std::vector<Operation>& batch, std::size_t begin, std::size_t end) {
-    const auto first = batch.begin() + static_cast<std::ptrdiff_t>(begin);
-    const auto last = batch.begin() + static_cast<std::ptrdiff_t>(end);
-    const Access access = std::any_of(first, last, [](const Operation& op) { return op.access == Access::write; })
-                              ? Access::write
-                              : Access::read;
-    std::vector<std::function<void()>> finishes;
+void OperationQueue::run(const Operation& operation) {
+    if (operation.finishAlone) {
+        operation.finishAlone();
+        return;
+    }
+    std::function<void()> finish;
     std::optional<Error> failure;
     {
         const std::lock_guard lock(store_->mutex());
-        failure = store_->guard(access, [&]() -> std::optional<Error> {
+        failure = store_->guard(operation.access, [&]() -> std::optional<Error> {
             Connection& connection = store_->openLocked();
             signalAfterCommit_ = false;
-            sqlite::Transaction transaction(connection.db(), access == Access::write ? sqlite::Transaction::Kind::write
-                                                                                     : sqlite::Transaction::Kind::read);
-            for (auto operation = first; operation != last; ++operation) {
-                finishes.push_back(operation->work(connection));
-            }
+            sqlite::Transaction transaction(connection.db(), operation.access == Access::write
+                                                                 ? sqlite::Transaction::Kind::write
+                                                                 : sqlite::Transaction::Kind::read);
+            finish = operation.work(connection);
             transaction.commit();
             if (signalAfterCommit_) {
                 store_->signal().raise();
@@ -68,12 +59,10 @@ void OperationQueue::runGroup(std::vector<Operation>& batch, std::size_t begin, 
         });
     }
     if (failure) {
-        std::for_each(first, last, [&](const Operation& operation) { operation.fail(*failure); });
+        operation.fail(*failure);
         return;
     }
-    for (const std::function<void()>& finish : finishes) {
-        finish();
-    }
+    finish();
 }
 
 }  // namespace vxm::platform

@@ -1,6 +1,5 @@
 #pragma once
 
-#include <cstddef>
 #include <functional>
 #include <memory>
 #include <vector>
@@ -14,19 +13,21 @@ namespace vxm::platform {
 // An operation waiting for the main-queue task that runs it.
 struct Operation {
     Access access = Access::read;
-    bool isRemoval = false;
     // Runs inside the transaction with the store locked. Returns what to do
     // once the transaction has committed: update the handle, call the completion.
     std::function<std::function<void()>(Connection&)> work;
     // Calls the completion with the error that stopped the transaction.
     std::function<void(const Error&)> fail;
+    // Set instead of work and fail for an operation with nothing to do in
+    // the store: calls its completion in its turn, with no transaction.
+    std::function<void()> finishAlone;
 };
 
 // The store's operations with a completion. Each is queued; one main-queue
 // task then runs what is queued in request order, each operation in a
-// transaction of its own except that removals requested back to back share
-// one, and calls each completion once its transaction has committed (or
-// failed), with the store unlocked. Safe from any thread.
+// transaction of its own, and calls its completion once that transaction has
+// committed (or failed), with the store unlocked: one operation that fails
+// never undoes another. Safe from any thread.
 class OperationQueue : public std::enable_shared_from_this<OperationQueue> {
 public:
     OperationQueue(AsioMainQueue& queue, std::shared_ptr<StoreConnection> store);
@@ -39,7 +40,7 @@ public:
 
 private:
     void flush();
-    void runGroup(std::vector<Operation>& batch, std::size_t begin, std::size_t end);
+    void run(const Operation& operation);
 
     AsioMainQueue& queue_;
     const std::shared_ptr<StoreConnection> store_;

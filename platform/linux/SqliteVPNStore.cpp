@@ -175,17 +175,18 @@ void SqliteVPNStore::remove(ManagerRef manager, ErrorCompletion completion) {
     auto done = std::make_shared<ErrorCompletion>(std::move(completion));
     Impl& impl = *impl_;
     const std::optional<std::int64_t> key = manager->storeKey;
+    if (!key) {
+        // Never saved: nothing to remove, and no reason to open the store.
+        impl.operations().enqueue({.finishAlone = [done] { (*done)(std::nullopt); }});
+        return;
+    }
     impl.operations().enqueue({.access = Access::write,
-                               .isRemoval = true,
                                .work = [&impl, key, done](Connection& connection) -> std::function<void()> {
-                                   if (!key) {
-                                       return [done] { (*done)(Error{kNotSaved}); };
-                                   }
                                    connection.statement(deleteOne).use().bind(1, *key).step();
-                                   if (connection.db().changes() == 0) {
-                                       return [done] { (*done)(Error{kGone}); };
+                                   // Removed by someone else meanwhile: just as removed.
+                                   if (connection.db().changes() > 0) {
+                                       impl.noteRemoved(*key);
                                    }
-                                   impl.noteRemoved(*key);
                                    return [done] { (*done)(std::nullopt); };
                                },
                                .fail = [done](const Error& error) { (*done)(error); }});
@@ -195,10 +196,11 @@ std::optional<Error> SqliteVPNStore::startTunnel(const TunnelProviderManager& ma
     return impl_->provider().start(manager.storeKey);
 }
 
-void SqliteVPNStore::stopTunnel(const TunnelProviderManager& manager) {
-    if (manager.storeKey) {
-        impl_->provider().stop(*manager.storeKey);
+std::optional<Error> SqliteVPNStore::stopTunnel(const TunnelProviderManager& manager) {
+    if (!manager.storeKey) {
+        return std::nullopt;
     }
+    return impl_->provider().stop(*manager.storeKey);
 }
 
 VPNStatus SqliteVPNStore::status(const TunnelProviderManager& manager) {

@@ -15,9 +15,8 @@ namespace vxm::platform {
 //
 // Completions run on the main queue, never on the caller's stack. Each
 // operation with a completion is queued; one main-queue task then runs what
-// is queued in request order, each operation in a transaction of its own
-// except that removals requested back to back share one, and calls each
-// completion once its transaction has committed (or failed). A completion that
+// is queued in request order, each operation in a transaction of its own, and
+// calls each completion once its transaction has committed (or failed). A completion that
 // reported success has its change in the file, so a crash right after keeps it.
 // Start and stop requests and status reads work at once on the caller's
 // thread. Every operation is safe from any thread.
@@ -61,8 +60,10 @@ public:
     // every start, connected; both changes are signalled.
     std::optional<Error> startTunnel(const TunnelProviderManager& manager) override;
     // Brings a stored tunnel that is not down (connecting, connected,
-    // reasserting, disconnecting) to disconnected. Does nothing otherwise.
-    void stopTunnel(const TunnelProviderManager& manager) override;
+    // reasserting, disconnecting) to disconnected; the error of that write
+    // when it fails. Writes nothing for one last read as down, with no change
+    // signalled since, and for one that is not stored.
+    std::optional<Error> stopTunnel(const TunnelProviderManager& manager) override;
     // The stored status; invalid for a configuration that is not stored or
     // when the store cannot be read.
     VPNStatus status(const TunnelProviderManager& manager) override;

@@ -47,7 +47,7 @@ std::optional<Error> StandInProvider::change(std::optional<std::int64_t> key, Qu
 // signalled since, is already down: stopping every configuration of a large
 // store then writes only those that are up. A status that cannot be read is
 // left to the write, which finds out for itself.
-void StandInProvider::stop(std::int64_t key) {
+std::optional<Error> StandInProvider::stop(std::int64_t key) {
     {
         const std::lock_guard lock(store_->mutex());
         bool down = false;
@@ -57,10 +57,14 @@ void StandInProvider::stop(std::int64_t key) {
             return std::nullopt;
         });
         if (down) {
-            return;
+            return std::nullopt;
         }
     }
-    change(key, stopOne, VPNStatus::disconnected);
+    std::optional<Error> error = change(key, stopOne, VPNStatus::disconnected);
+    if (error == Error{kGone}) {
+        return std::nullopt;
+    }
+    return error;
 }
 
 std::optional<Error> StandInProvider::start(std::optional<std::int64_t> key) {

@@ -20,8 +20,9 @@ public:
     // Fails for a configuration that is not stored or not enabled; otherwise
     // the status becomes connecting, then connected.
     std::optional<Error> start(std::optional<std::int64_t> key);
-    // Brings a tunnel that is not down to disconnected.
-    void stop(std::int64_t key);
+    // Brings a tunnel that is not down to disconnected; the error of that
+    // write when it fails. One that is gone is down: nothing to do.
+    std::optional<Error> stop(std::int64_t key);
     // Sets the status as the provider would. Fails for one that is not stored.
     std::optional<Error> setStatus(std::optional<std::int64_t> key, VPNStatus status);
 

@@ -3,7 +3,6 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
-#include <cstring>
 #include <filesystem>
 #include <future>
 #include <memory>
@@ -68,12 +67,13 @@ void expectSameConfiguration(const TunnelProviderManager& loaded, const TunnelPr
     EXPECT_EQ(loaded.isEnabled, saved.isEnabled);
 }
 
-// The count of status changes signalled through the file beside the store.
-std::uint64_t signalCount(const std::string& storePath) {
-    const std::string bytes = readBytes(storePath + "-events");
-    std::uint64_t count = 0;
-    std::memcpy(&count, bytes.data(), std::min(bytes.size(), sizeof count));
-    return count;
+// Runs SQL on the store file through a connection of its own, as another
+// program (or the owner at a shell) would.
+void runSql(const std::string& path, const char* sql) {
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
+    EXPECT_EQ(sqlite3_exec(db, sql, nullptr, nullptr, nullptr), SQLITE_OK) << sqlite3_errmsg(db);
+    sqlite3_close(db);
 }
 
 bool eventually(const std::function<bool()>& condition, std::chrono::milliseconds timeout = 3s) {
@@ -148,11 +148,12 @@ TEST_F(SqliteVPNStoreTest, KeepsEveryPropertyInTheOrderOfFirstSave) {
     EXPECT_TRUE(values.at("nothing").is_null());
 }
 
-TEST_F(SqliteVPNStoreTest, ReloadRefreshesEveryPropertyAndFailsForWhatIsNotStored) {
+TEST_F(SqliteVPNStoreTest, ReloadRefreshesEveryPropertyAndFailsForWhatIsNotStoredUnlikeRemoval) {
     SqliteVPNStore& store = makeStore();
     ManagerRef unsaved = tunnel(store, "Vexomi \xE2\x80\x94 new");
     EXPECT_EQ(reloadNow(unsaved), Error{"the configuration is not saved"});
-    EXPECT_EQ(removeNow(unsaved), Error{"the configuration is not saved"});
+    // Nothing is left to remove: that is a success.
+    EXPECT_EQ(removeNow(unsaved), std::nullopt);
 
     ManagerRef mine = tunnel(store, "Vexomi \xE2\x80\x94 home");
     ASSERT_EQ(saveNow(mine), std::nullopt);
@@ -167,7 +168,7 @@ TEST_F(SqliteVPNStoreTest, ReloadRefreshesEveryPropertyAndFailsForWhatIsNotStore
 
     ASSERT_EQ(removeNow(theirs), std::nullopt);
     const Error gone{"the configuration is no longer in the store"};
-    EXPECT_EQ(removeNow(theirs), gone);
+    EXPECT_EQ(removeNow(theirs), std::nullopt);
     EXPECT_EQ(reloadNow(mine), gone);
     EXPECT_EQ(saveNow(mine), gone);
     EXPECT_TRUE(loadAllNow(store).value().empty());
@@ -177,7 +178,7 @@ TEST_F(SqliteVPNStoreTest, StartAndStopMoveTheStatusThatEveryStoreReadsLive) {
     SqliteVPNStore& store = makeStore();
     ManagerRef unsaved = tunnel(store, "Vexomi \xE2\x80\x94 new");
     EXPECT_EQ(store.startTunnel(*unsaved), Error{"the configuration is not saved"});
-    store.stopTunnel(*unsaved);
+    EXPECT_EQ(store.stopTunnel(*unsaved), std::nullopt);
     EXPECT_EQ(store.status(*unsaved), VPNStatus::invalid);
 
     ManagerRef disabled = tunnel(store, "Vexomi \xE2\x80\x94 off", false);
@@ -196,11 +197,12 @@ TEST_F(SqliteVPNStoreTest, StartAndStopMoveTheStatusThatEveryStoreReadsLive) {
     EXPECT_EQ(elsewhere.status(*homeElsewhere), VPNStatus::connected);
     ASSERT_EQ(elsewhere.setStatus(*homeElsewhere, VPNStatus::reasserting), std::nullopt);
     EXPECT_EQ(store.status(*home), VPNStatus::reasserting);
-    store.stopTunnel(*home);
+    EXPECT_EQ(store.stopTunnel(*home), std::nullopt);
     EXPECT_EQ(elsewhere.status(*homeElsewhere), VPNStatus::disconnected);
 
     ASSERT_EQ(removeNow(home), std::nullopt);
     EXPECT_EQ(elsewhere.status(*homeElsewhere), VPNStatus::invalid);
+    EXPECT_EQ(elsewhere.stopTunnel(*homeElsewhere), std::nullopt);
     EXPECT_EQ(elsewhere.setStatus(*homeElsewhere, VPNStatus::connected),
               Error{"the configuration is no longer in the store"});
 }
@@ -219,9 +221,23 @@ TEST_F(SqliteVPNStoreTest, StopReachesATunnelBroughtUpElsewhereSinceTheLastRead)
         ASSERT_EQ(store.status(*loaded), VPNStatus::disconnected);
         ManagerRef theirs = loadAllNow(elsewhere).value().at(0);
         ASSERT_EQ(elsewhere.setStatus(*theirs, up), std::nullopt);
-        store.stopTunnel(*loaded);
+        EXPECT_EQ(store.stopTunnel(*loaded), std::nullopt);
         EXPECT_EQ(elsewhere.status(*theirs), VPNStatus::disconnected) << static_cast<int>(up);
     }
+
+    // A stop whose write fails says so; one of a tunnel that is down still
+    // writes nothing, so nothing fails.
+    runSql(path_, "CREATE TRIGGER held BEFORE UPDATE OF status ON configurations"
+                  " WHEN new.status = 1 BEGIN SELECT RAISE(ABORT, 'held by a trigger'); END");
+    ManagerRef theirs = loadAllNow(elsewhere).value().at(0);
+    ASSERT_EQ(elsewhere.setStatus(*theirs, VPNStatus::connected), std::nullopt);
+    ManagerRef up = loadAllNow(store).value().at(0);
+    EXPECT_EQ(store.stopTunnel(*up),
+              Error{"the VPN configuration store at " + path_ + " cannot be written: held by a trigger"});
+    runSql(path_, "DROP TRIGGER held");
+    ASSERT_EQ(store.stopTunnel(*up), std::nullopt);
+    runSql(path_, "CREATE TRIGGER held BEFORE UPDATE ON configurations BEGIN SELECT RAISE(ABORT, 'held'); END");
+    EXPECT_EQ(store.stopTunnel(*up), std::nullopt);
 }
 
 // Every run of the tool reads back the whole write-ahead log when it opens
@@ -263,32 +279,36 @@ TEST_F(SqliteVPNStoreTest, CompletesOnTheMainQueueAfterTheRequestHasReturned) {
     EXPECT_EQ(awaitValue(loaded.get_future()), running_.threadId());
 }
 
-TEST_F(SqliteVPNStoreTest, CommitsRemovalsRequestedBackToBackTogether) {
+// Removals requested back to back each commit on their own: one that fails
+// undoes none of the others, and each completion reports its own result.
+TEST_F(SqliteVPNStoreTest, EachRemovalCommitsOnItsOwnAndReportsItsOwnResult) {
     SqliteVPNStore& store = makeStore();
     std::vector<ManagerRef> managers;
-    for (int i = 0; i < 40; ++i) {
+    for (int i = 0; i < 3; ++i) {
         managers.push_back(tunnel(store, "Vexomi \xE2\x80\x94 site " + std::to_string(i)));
         ASSERT_EQ(saveNow(managers.back()), std::nullopt);
     }
-    const std::uint64_t signalsBefore = signalCount(path_);
+    runSql(path_, "CREATE TRIGGER kept BEFORE DELETE ON configurations WHEN old.display_name LIKE '%site 1'"
+                  " BEGIN SELECT RAISE(ABORT, 'kept by a trigger'); END");
     std::promise<std::vector<std::optional<Error>>> done;
     running_.queue.async([&] {
-        auto results = std::make_shared<std::vector<std::optional<Error>>>();
-        for (const ManagerRef& manager : managers) {
-            manager->removeFromPreferences([&, results](std::optional<Error> error) {
-                results->push_back(std::move(error));
-                if (results->size() == managers.size()) {
+        auto results = std::make_shared<std::vector<std::optional<Error>>>(managers.size());
+        auto left = std::make_shared<std::size_t>(managers.size());
+        for (std::size_t i = 0; i < managers.size(); ++i) {
+            managers[i]->removeFromPreferences([&, results, left, i](std::optional<Error> error) {
+                (*results)[i] = std::move(error);
+                if (--*left == 0) {
                     done.set_value(*results);
                 }
             });
         }
     });
-    for (const std::optional<Error>& error : awaitValue(done.get_future())) {
-        EXPECT_EQ(error, std::nullopt);
-    }
-    // One commit signals once for all of them.
-    EXPECT_EQ(signalCount(path_), signalsBefore + 1);
-    EXPECT_TRUE(loadAllNow(store).value().empty());
+    const std::optional<Error> kept =
+        Error{"the VPN configuration store at " + path_ + " cannot be written: kept by a trigger"};
+    EXPECT_EQ(awaitValue(done.get_future()), (std::vector<std::optional<Error>>{std::nullopt, kept, std::nullopt}));
+    std::vector<ManagerRef> left = loadAllNow(store).value();
+    ASSERT_EQ(left.size(), 1U);
+    EXPECT_EQ(left[0]->storeKey, managers[1]->storeKey);
 }
 
 TEST_F(SqliteVPNStoreTest, NeverTouchesTheFileSystemBeforeAnOperationNeedsTheStore) {
