@@ -1,7 +1,10 @@
 #include "platform/linux/StoreConnection.h"
 
+#include <cerrno>
 #include <exception>
 #include <utility>
+
+#include <sys/stat.h>
 
 #include "platform/linux/StoreFile.h"
 
@@ -15,8 +18,14 @@ Connection& StoreConnection::openLocked() {
     }
     try {
         auto connection = std::make_unique<Connection>(path_, openStoreFile(path_));
+        struct stat identity {};
+        if (::stat(path_.c_str(), &identity) == 0) {
+            device_ = identity.st_dev;
+            inode_ = identity.st_ino;
+        }
         signal_.open();
         connection_ = std::move(connection);
+        deleted_ = false;
         return *connection_;
     } catch (const std::exception& error) {
         throw Failure{{"the VPN configuration store at " + path_ + " cannot be opened: " + error.what()}};
@@ -24,8 +33,34 @@ Connection& StoreConnection::openLocked() {
 }
 
 CachedStatus StoreConnection::liveStatusLocked(std::int64_t key) {
+    struct stat identity {};
+    if (!connection_ && deleted_ && ::stat(path_.c_str(), &identity) != 0 && errno == ENOENT) {
+        return {.status = VPNStatus::invalid, .changes = -1, .stamp = signal_.stamp()};
+    }
     Connection& connection = openLocked();
-    return statuses_.live(connection, key, signal_.stamp());
+    // The stamp comes before the status is read: a change signalled after
+    // it makes the next call read again.
+    const std::int64_t stamp = signal_.stamp();
+    return statuses_.live(connection, key, stamp);
+}
+
+bool StoreConnection::followReplacedFileLocked() {
+    if (!connection_) {
+        return false;
+    }
+    struct stat identity {};
+    if (::stat(path_.c_str(), &identity) == 0) {
+        if (identity.st_dev == device_ && identity.st_ino == inode_) {
+            return false;
+        }
+    } else if (errno == ENOENT) {
+        deleted_ = true;
+    } else {
+        return false;  // cannot tell now: looked at again later
+    }
+    connection_.reset();
+    statuses_.clear();
+    return true;
 }
 
 }  // namespace vxm::platform

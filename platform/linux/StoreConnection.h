@@ -6,6 +6,8 @@
 #include <optional>
 #include <string>
 
+#include <sys/types.h>
+
 #include "platform/Error.h"
 #include "platform/linux/SqliteDatabase.h"
 #include "platform/linux/StatusCache.h"
@@ -38,8 +40,16 @@ public:
     Connection& openLocked();
 
     // The stored status of `key`, read again only when a change was signalled
-    // since it was last read. Throws Failure or sqlite::DatabaseError.
+    // since it was last read. Throws Failure or sqlite::DatabaseError. Once
+    // the store file was deleted, every configuration is gone (until a new
+    // file stands at the path): reading never makes a store.
     CachedStatus liveStatusLocked(std::int64_t key);
+
+    // Compares the file at the path with the one the connection has open.
+    // When it was replaced or deleted, closes the connection and forgets every
+    // status read through it, so that the next read opens whatever file
+    // stands at the path now. True when it did.
+    bool followReplacedFileLocked();
 
     StatusCache& statusesLocked() { return statuses_; }
 
@@ -70,6 +80,11 @@ private:
 
     std::mutex mutex_;  // guards everything below
     std::unique_ptr<Connection> connection_;
+    // The device and inode of the file the connection has open.
+    dev_t device_ = 0;
+    ino_t inode_ = 0;
+    // The file was deleted under the connection, and no new one made since.
+    bool deleted_ = false;
     StatusCache statuses_;
 };
 

@@ -1,10 +1,16 @@
 #include "platform/linux/StoreObservers.h"
 
-#include <chrono>
 #include <system_error>
 #include <utility>
 
 namespace vxm::platform {
+
+namespace {
+
+constexpr std::chrono::milliseconds kSignalPoll{250};
+constexpr std::chrono::milliseconds kFilePoll{1000};
+
+}  // namespace
 
 StoreObservers::StoreObservers(AsioMainQueue& queue, std::shared_ptr<StoreConnection> store)
     : queue_(queue), store_(std::move(store)) {}
@@ -20,18 +26,19 @@ void StoreObservers::watchLocked() {
                 self->check();
             }
         });
+        poll(kFilePoll);
     } catch (const std::system_error&) {
         // Without inotify (the user's limit of instances reached, say) the
         // observers must still hear of changes: look a few times a second.
-        pollSignal();
+        poll(kSignalPoll);
     }
 }
 
-void StoreObservers::pollSignal() {
-    queue_.asyncAfter(std::chrono::milliseconds(250), [weak = weak_from_this()] {
+void StoreObservers::poll(std::chrono::milliseconds interval) {
+    queue_.asyncAfter(interval, [weak = weak_from_this(), interval] {
         if (auto self = weak.lock()) {
             self->check();
-            self->pollSignal();
+            self->poll(interval);
         }
     });
 }
@@ -71,15 +78,20 @@ void StoreObservers::check() {
     std::vector<std::shared_ptr<std::function<void()>>> due;
     {
         const std::lock_guard lock(store_->mutex());
+        store_->followReplacedFileLocked();
         for (Observer& observer : observers_) {
+            std::int64_t changes = kChangesUnknown;
             try {
-                const std::int64_t changes = store_->liveStatusLocked(observer.key).changes;
-                if (changes != observer.lastSeenChanges) {
-                    observer.lastSeenChanges = changes;
-                    due.push_back(observer.block);
-                }
+                changes = store_->liveStatusLocked(observer.key).changes;
+            } catch (const Failure&) {
+                // No store of ours at the path any more: its blocks learn so
+                // from the status, once.
             } catch (const sqlite::DatabaseError&) {
-                // Unreadable for now: looked at again at the next signal.
+                continue;  // unreadable for now: looked at again at the next signal
+            }
+            if (changes != observer.lastSeenChanges) {
+                observer.lastSeenChanges = changes;
+                due.push_back(observer.block);
             }
         }
     }

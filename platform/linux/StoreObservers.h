@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -13,7 +14,11 @@ namespace vxm::platform {
 // The blocks that observe configurations' statuses, run on the main queue
 // after each change that any process signals through the store's change
 // counter (or, without inotify, that a poll a few times a second finds).
-// Safe from any thread.
+// A store file replaced or deleted under the connection counts as a change:
+// it is looked for at each signal and once a second, since whoever deleted
+// the file may signal nothing, and the statuses are read again from the
+// file now at the path (none: every configuration is gone). Safe from any
+// thread.
 class StoreObservers : public std::enable_shared_from_this<StoreObservers> {
 public:
     StoreObservers(AsioMainQueue& queue, std::shared_ptr<StoreConnection> store);
@@ -31,7 +36,7 @@ private:
     };
 
     void watchLocked();
-    void pollSignal();
+    void poll(std::chrono::milliseconds interval);
     void check();
 
     AsioMainQueue& queue_;

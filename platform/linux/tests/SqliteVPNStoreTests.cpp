@@ -446,6 +446,46 @@ TEST_F(SqliteVPNStoreTest, AnObserverHearsAChangeMadeBetweenItsLastReadAndItsReg
     EXPECT_TRUE(eventually([&] { return runs > 0; }));
 }
 
+// Whoever deletes or replaces the store file may signal nothing: an observer
+// still hears of it, and what is no longer in the file at the path is down.
+TEST_F(SqliteVPNStoreTest, AnObserverHearsThatItsStoreFileWasReplacedOrDeleted) {
+    const std::vector<std::pair<const char*, std::function<void(const std::string&)>>> cases = {
+        {"deleted", [](const std::string& path) {
+             for (const char* suffix : {"", "-wal", "-shm"}) {
+                 std::filesystem::remove(path + suffix);
+             }
+         }},
+        {"replaced", [this](const std::string& path) {
+             const std::string other = path + ".new";
+             // A store with no configurations: the one observed is gone.
+             ASSERT_TRUE(loadAllNow(makeStore(other)).ok());
+             runSql(other, "PRAGMA wal_checkpoint(TRUNCATE)");
+             for (const char* suffix : {"-wal", "-shm"}) {
+                 std::filesystem::remove(path + suffix);
+             }
+             std::filesystem::rename(other, path);
+         }},
+    };
+    for (const auto& [what, change] : cases) {
+        SCOPED_TRACE(what);
+        const std::string path = dir_ / (std::string(what) + ".db");
+        SqliteVPNStore& there = makeStore(path);
+        ManagerRef theirs = tunnel(there, "Vexomi \xE2\x80\x94 home");
+        ASSERT_EQ(saveNow(theirs), std::nullopt);
+        ASSERT_EQ(there.startTunnel(*theirs), std::nullopt);
+        SqliteVPNStore& here = makeStore(path);
+        ManagerRef mine = loadAllNow(here).value().at(0);
+        ASSERT_EQ(here.status(*mine), VPNStatus::connected);
+        std::atomic<int> runs{0};
+        here.observeStatusChanges(*mine, [&] { ++runs; });
+
+        change(path);
+        EXPECT_TRUE(eventually([&] { return runs > 0; }));
+        EXPECT_EQ(here.status(*mine), VPNStatus::invalid);
+        EXPECT_EQ(std::filesystem::exists(path), std::string(what) == "replaced");
+    }
+}
+
 TEST_F(SqliteVPNStoreTest, ManyWritersAtOnceOnANewFileAllSucceed) {
     constexpr int kWriters = 4;
     constexpr int kSavesEach = 25;
