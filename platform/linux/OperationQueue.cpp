@@ -47,6 +47,7 @@ void OperationQueue::run(const Operation& operation) {
         failure = store_->guard(operation.access, [&]() -> std::optional<Error> {
             Connection& connection = store_->openLocked();
             signalAfterCommit_ = false;
+            forgetAfterCommit_ = false;
             sqlite::Transaction transaction(connection.db(), operation.access == Access::write
                                                                  ? sqlite::Transaction::Kind::write
                                                                  : sqlite::Transaction::Kind::read);
@@ -54,6 +55,9 @@ void OperationQueue::run(const Operation& operation) {
             transaction.commit();
             if (signalAfterCommit_) {
                 store_->signal().raise();
+            }
+            if (forgetAfterCommit_) {
+                store_->forgetOldValuesLocked();
             }
             return std::nullopt;
         });

@@ -38,6 +38,10 @@ public:
     // Called by an operation's work.
     void signalAfterCommitLocked() { signalAfterCommit_ = true; }
 
+    // Rids the store's files of what the transaction running now deleted or
+    // replaced, once it commits. Called by an operation's work.
+    void forgetOldValuesAfterCommitLocked() { forgetAfterCommit_ = true; }
+
 private:
     void flush();
     void run(const Operation& operation);
@@ -48,6 +52,7 @@ private:
     std::vector<Operation> pending_;
     bool flushQueued_ = false;
     bool signalAfterCommit_ = false;
+    bool forgetAfterCommit_ = false;
 };
 
 }  // namespace vxm::platform

@@ -86,6 +86,7 @@ std::optional<std::int64_t> SqliteVPNStore::Impl::storedSinceLoad(Connection& co
 void SqliteVPNStore::Impl::noteRemoved(std::int64_t key) {
     store_->statusesLocked().forget(key);
     operations_->signalAfterCommitLocked();
+    operations_->forgetOldValuesAfterCommitLocked();
 }
 
 // ---- the store ----
@@ -136,6 +137,10 @@ void SqliteVPNStore::save(ManagerRef manager, ErrorCompletion completion) {
                                    row.step();
                                    if (key && connection.db().changes() == 0) {
                                        return [done] { (*done)(Error{kGone}); };
+                                   }
+                                   if (key) {
+                                       // The old values, a private key say, go from the files.
+                                       impl.operations().forgetOldValuesAfterCommitLocked();
                                    }
                                    const std::int64_t stored = key ? *key : connection.db().lastInsertKey();
                                    return [manager, stored, done] {

@@ -18,6 +18,8 @@ Connection& StoreConnection::openLocked() {
     }
     try {
         auto connection = std::make_unique<Connection>(path_, openStoreFile(path_));
+        // Deleted values are overwritten with zeros, not merely let go.
+        connection->db().execute("PRAGMA secure_delete = ON");
         struct stat identity {};
         if (::stat(path_.c_str(), &identity) == 0) {
             device_ = identity.st_dev;
@@ -61,6 +63,17 @@ bool StoreConnection::followReplacedFileLocked() {
     connection_.reset();
     statuses_.clear();
     return true;
+}
+
+void StoreConnection::forgetOldValuesLocked() {
+    if (!connection_) {
+        return;
+    }
+    try {
+        connection_->db().execute("PRAGMA wal_checkpoint(TRUNCATE)");
+    } catch (const sqlite::DatabaseError&) {
+        // Left to the next checkpoint, as said.
+    }
 }
 
 }  // namespace vxm::platform

@@ -51,6 +51,13 @@ public:
     // stands at the path now. True when it did.
     bool followReplacedFileLocked();
 
+    // Writes the write-ahead log into the file and truncates it, after a
+    // commit that deleted or replaced values: with secure_delete, which
+    // zeroes what is deleted, no copy of them stays in the store's files. A
+    // checkpoint that fails (readers holding old pages past the busy timeout)
+    // is left to the next one: the commit stands.
+    void forgetOldValuesLocked();
+
     StatusCache& statusesLocked() { return statuses_; }
 
     // Runs `work` (returning std::optional<Error>) and turns what it throws

@@ -486,6 +486,39 @@ TEST_F(SqliteVPNStoreTest, AnObserverHearsThatItsStoreFileWasReplacedOrDeleted) 
     }
 }
 
+// After a save that replaced a private key, or a removal, neither the store
+// file nor its write-ahead log holds a copy of the old key.
+TEST_F(SqliteVPNStoreTest, NoCopyOfAReplacedOrRemovedKeyStaysInTheStoreFiles) {
+    SqliteVPNStore& store = makeStore();
+    // Another store on the file, with the list loaded, as a concurrent run has.
+    ASSERT_TRUE(loadAllNow(makeStore()).ok());
+    auto withKey = [&](const std::string& key) {
+        ManagerRef manager = tunnel(store, "Vexomi \xE2\x80\x94 home");
+        std::get<TunnelProviderProtocol>(manager->protocolConfiguration).providerConfiguration->at("privateKey") = key;
+        return manager;
+    };
+    auto heldInFiles = [&](const std::string& key) {
+        return readBytes(path_).find(key) != std::string::npos ||
+               readBytes(path_ + "-wal").find(key) != std::string::npos;
+    };
+    const std::string first = "Zmlyc3Qta2V5LXRoYXQtaXMtcmVwbGFjZWQ=";
+    const std::string second = "c2Vjb25kLWtleS10aGF0LWlzLXJlbW92ZWQ=";
+    ManagerRef home = withKey(first);
+    ASSERT_EQ(saveNow(home), std::nullopt);
+    ASSERT_EQ(saveNow(withKey("padding")), std::nullopt);  // a neighbour on the same page
+    ASSERT_TRUE(heldInFiles(first));
+
+    ManagerRef replaced = withKey(second);
+    replaced->storeKey = home->storeKey;
+    ASSERT_EQ(saveNow(replaced), std::nullopt);
+    EXPECT_FALSE(heldInFiles(first));
+    ASSERT_TRUE(heldInFiles(second));
+
+    ASSERT_EQ(removeNow(replaced), std::nullopt);
+    EXPECT_FALSE(heldInFiles(second));
+    EXPECT_EQ(loadAllNow(store).value().size(), 1U);
+}
+
 TEST_F(SqliteVPNStoreTest, ManyWritersAtOnceOnANewFileAllSucceed) {
     constexpr int kWriters = 4;
     constexpr int kSavesEach = 25;
