@@ -154,7 +154,7 @@ void SqliteVPNStore::save(ManagerRef manager, ErrorCompletion completion) {
 void SqliteVPNStore::reload(ManagerRef manager, ErrorCompletion completion) {
     auto done = std::make_shared<ErrorCompletion>(std::move(completion));
     Impl& impl = *impl_;
-    impl.operations().enqueue({.work = [&impl, manager, done](Connection& connection) -> std::function<void()> {
+    impl.operations().enqueue({.work = [manager, done](Connection& connection) -> std::function<void()> {
                                    if (!manager->storeKey) {
                                        return [done] { (*done)(Error{kNotSaved}); };
                                    }

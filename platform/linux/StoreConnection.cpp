@@ -18,16 +18,9 @@ Connection& StoreConnection::openLocked() {
     }
     try {
         auto connection = std::make_unique<Connection>(path_, openStoreFile(path_));
-        // Deleted values are overwritten with zeros, not merely let go.
-        connection->db().execute("PRAGMA secure_delete = ON");
-        struct stat identity {};
-        if (::stat(path_.c_str(), &identity) == 0) {
-            device_ = identity.st_dev;
-            inode_ = identity.st_ino;
-        }
         signal_.open();
         connection_ = std::move(connection);
-        deleted_ = false;
+        rememberIdentityLocked();
         return *connection_;
     } catch (const std::exception& error) {
         throw Failure{{"the VPN configuration store at " + path_ + " cannot be opened: " + error.what()}};
@@ -44,6 +37,15 @@ CachedStatus StoreConnection::liveStatusLocked(std::int64_t key) {
     // it makes the next call read again.
     const std::int64_t stamp = signal_.stamp();
     return statuses_.live(connection, key, stamp);
+}
+
+void StoreConnection::rememberIdentityLocked() {
+    struct stat identity {};
+    if (::stat(path_.c_str(), &identity) == 0) {
+        device_ = identity.st_dev;
+        inode_ = identity.st_ino;
+    }
+    deleted_ = false;
 }
 
 bool StoreConnection::followReplacedFileLocked() {

@@ -52,8 +52,8 @@ public:
     bool followReplacedFileLocked();
 
     // Writes the write-ahead log into the file and truncates it, after a
-    // commit that deleted or replaced values: with secure_delete, which
-    // zeroes what is deleted, no copy of them stays in the store's files. A
+    // commit that deleted or replaced values: with secure_delete (turned on
+    // at open), which zeroes what is deleted, no copy of them stays in the store's files. A
     // checkpoint that fails (readers holding old pages past the busy timeout)
     // is left to the next one: the commit stands.
     void forgetOldValuesLocked();
@@ -82,6 +82,8 @@ public:
     }
 
 private:
+    void rememberIdentityLocked();
+
     const std::string path_;
     StatusSignal signal_;
 

@@ -3,6 +3,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <cstring>
 #include <filesystem>
 #include <future>
 #include <memory>
@@ -65,6 +66,14 @@ void expectSameConfiguration(const TunnelProviderManager& loaded, const TunnelPr
     EXPECT_EQ(loaded.localizedDescription, saved.localizedDescription);
     EXPECT_EQ(loaded.protocolConfiguration, saved.protocolConfiguration);
     EXPECT_EQ(loaded.isEnabled, saved.isEnabled);
+}
+
+// The count of status changes signalled through the file beside the store.
+std::uint64_t signalCount(const std::string& storePath) {
+    const std::string bytes = readBytes(storePath + "-events");
+    std::uint64_t count = 0;
+    std::memcpy(&count, bytes.data(), std::min(bytes.size(), sizeof count));
+    return count;
 }
 
 // Runs SQL on the store file through a connection of its own, as another
@@ -290,6 +299,7 @@ TEST_F(SqliteVPNStoreTest, EachRemovalCommitsOnItsOwnAndReportsItsOwnResult) {
     }
     runSql(path_, "CREATE TRIGGER kept BEFORE DELETE ON configurations WHEN old.display_name LIKE '%site 1'"
                   " BEGIN SELECT RAISE(ABORT, 'kept by a trigger'); END");
+    const std::uint64_t signalsBefore = signalCount(path_);
     std::promise<std::vector<std::optional<Error>>> done;
     running_.queue.async([&] {
         auto results = std::make_shared<std::vector<std::optional<Error>>>(managers.size());
@@ -306,6 +316,8 @@ TEST_F(SqliteVPNStoreTest, EachRemovalCommitsOnItsOwnAndReportsItsOwnResult) {
     const std::optional<Error> kept =
         Error{"the VPN configuration store at " + path_ + " cannot be written: kept by a trigger"};
     EXPECT_EQ(awaitValue(done.get_future()), (std::vector<std::optional<Error>>{std::nullopt, kept, std::nullopt}));
+    // Each commit is signalled.
+    EXPECT_EQ(signalCount(path_), signalsBefore + 2);
     std::vector<ManagerRef> left = loadAllNow(store).value();
     ASSERT_EQ(left.size(), 1U);
     EXPECT_EQ(left[0]->storeKey, managers[1]->storeKey);
