@@ -60,9 +60,8 @@ public:
     // every start, connected; both changes are signalled.
     std::optional<Error> startTunnel(const TunnelProviderManager& manager) override;
     // Brings a stored tunnel that is not down (connecting, connected,
-    // reasserting, disconnecting) to disconnected; the error of that write
-    // when it fails. Writes nothing for one last read as down, with no change
-    // signalled since, and for one that is not stored.
+    // reasserting, disconnecting) to disconnected. Does nothing otherwise.
+    // Fails only when that write fails.
     std::optional<Error> stopTunnel(const TunnelProviderManager& manager) override;
     // The stored status; invalid for a configuration that is not stored or
     // when the store cannot be read.
