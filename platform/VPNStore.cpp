@@ -6,7 +6,7 @@ namespace vxm::platform {
 
 std::optional<Error> VPNConnection::startVPNTunnel() { return manager_->store().startTunnel(*manager_); }
 
-void VPNConnection::stopVPNTunnel() { manager_->store().stopTunnel(*manager_); }
+std::optional<Error> VPNConnection::stopVPNTunnel() { return manager_->store().stopTunnel(*manager_); }
 
 VPNStatus VPNConnection::status() const { return manager_->store().status(*manager_); }
 

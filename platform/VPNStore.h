@@ -68,8 +68,11 @@ public:
     // the tunnel may still be connecting when this returns.
     std::optional<Error> startVPNTunnel();
 
-    // Asks for the tunnel to go down and returns at once.
-    void stopVPNTunnel();
+    // Asks for the tunnel to go down and returns at once, without waiting for
+    // it to be down. No value when the request was accepted; on macOS it never
+    // fails. A configuration that is not stored has no tunnel to stop: that
+    // succeeds.
+    std::optional<Error> stopVPNTunnel();
 
     // The current status, read live on every call.
     [[nodiscard]] VPNStatus status() const;
@@ -111,6 +114,11 @@ private:
 
 // The system's store of VPN configurations. Implementations state on which
 // thread they call completions; callers do not rely on it.
+//
+// Removing or stopping a configuration that is not stored (never saved, or
+// removed meanwhile, by this process or another) succeeds: it is as removed
+// and as stopped as it can be. So two processes removing the same
+// configuration both succeed.
 class VPNConfigurationStore {
 public:
     using LoadAllCompletion = std::function<void(Result<std::vector<ManagerRef>>)>;
@@ -131,11 +139,12 @@ public:
     // configuration that is not stored.
     virtual void reload(ManagerRef manager, ErrorCompletion completion) = 0;
 
-    // Deletes the configuration; fails for one that is not stored.
+    // Deletes the configuration; succeeds for one that is not stored.
     virtual void remove(ManagerRef manager, ErrorCompletion completion) = 0;
 
     virtual std::optional<Error> startTunnel(const TunnelProviderManager& manager) = 0;
-    virtual void stopTunnel(const TunnelProviderManager& manager) = 0;
+    // No value when the request was accepted, or the configuration is not stored.
+    virtual std::optional<Error> stopTunnel(const TunnelProviderManager& manager) = 0;
     virtual VPNStatus status(const TunnelProviderManager& manager) = 0;
     virtual void observeStatusChanges(const TunnelProviderManager& manager, std::function<void()> block) = 0;
 };

@@ -165,7 +165,7 @@ public:
     VPNStatus status(std::int64_t key);
     std::optional<Error> setStatus(std::optional<std::int64_t> key, Query query, VPNStatus status);
     std::optional<Error> startTunnel(std::optional<std::int64_t> key);
-    void stopTunnel(std::int64_t key);
+    std::optional<Error> stopTunnel(std::int64_t key);
     void observe(std::int64_t key, std::function<void()> block);
 
     // Work of the queued operations, run with the store locked.
@@ -435,22 +435,27 @@ std::optional<Error> SqliteVPNStore::Impl::setStatus(std::optional<std::int64_t>
 // signalled since, is already down: stopping every configuration of a large
 // store then writes only those that are up. A status that cannot be read is
 // left to the write, which finds out for itself.
-void SqliteVPNStore::Impl::stopTunnel(std::int64_t key) {
+std::optional<Error> SqliteVPNStore::Impl::stopTunnel(std::int64_t key) {
     {
         const std::lock_guard lock(mutex_);
         try {
             openLocked();
             const VPNStatus current = liveStatusLocked(key).status;
             if (current == VPNStatus::disconnected || current == VPNStatus::invalid) {
-                return;
+                return std::nullopt;
             }
         } catch (const Failure&) {
-            // Cannot be opened: the write below reports nothing either.
+            // Cannot be opened: the write below reports why.
         } catch (const sqlite::DatabaseError&) {
             // Cannot be read now: the write below tries for itself.
         }
     }
-    setStatus(key, stopOne, VPNStatus::disconnected);
+    std::optional<Error> error = setStatus(key, stopOne, VPNStatus::disconnected);
+    // Removed meanwhile: it has no tunnel left to stop.
+    if (error && error->localizedDescription == kGone) {
+        return std::nullopt;
+    }
+    return error;
 }
 
 std::optional<Error> SqliteVPNStore::Impl::startTunnel(std::optional<std::int64_t> key) {
@@ -649,12 +654,14 @@ void SqliteVPNStore::remove(ManagerRef manager, ErrorCompletion completion) {
     impl.enqueue({.writes = true,
                   .isRemoval = true,
                   .work = [&impl, key, done](Connection& connection) -> std::function<void()> {
+                      // One that is not stored (never saved, or removed
+                      // meanwhile) is as removed as it can be.
                       if (!key) {
-                          return [done] { (*done)(Error{kNotSaved}); };
+                          return [done] { (*done)(std::nullopt); };
                       }
                       connection.statement(deleteOne).use().bind(1, *key).step();
                       if (connection.db->changes() == 0) {
-                          return [done] { (*done)(Error{kGone}); };
+                          return [done] { (*done)(std::nullopt); };
                       }
                       impl.noteRemoved(*key);
                       return [done] { (*done)(std::nullopt); };
@@ -666,10 +673,11 @@ std::optional<Error> SqliteVPNStore::startTunnel(const TunnelProviderManager& ma
     return impl_->startTunnel(manager.storeKey);
 }
 
-void SqliteVPNStore::stopTunnel(const TunnelProviderManager& manager) {
-    if (manager.storeKey) {
-        impl_->stopTunnel(*manager.storeKey);
+std::optional<Error> SqliteVPNStore::stopTunnel(const TunnelProviderManager& manager) {
+    if (!manager.storeKey) {
+        return std::nullopt;
     }
+    return impl_->stopTunnel(*manager.storeKey);
 }
 
 VPNStatus SqliteVPNStore::status(const TunnelProviderManager& manager) {

@@ -55,7 +55,8 @@ public:
     std::optional<Error> startTunnel(const TunnelProviderManager& manager) override;
     // Brings a stored tunnel that is not down (connecting, connected,
     // reasserting, disconnecting) to disconnected. Does nothing otherwise.
-    void stopTunnel(const TunnelProviderManager& manager) override;
+    // Fails only when that write fails.
+    std::optional<Error> stopTunnel(const TunnelProviderManager& manager) override;
     // The stored status; invalid for a configuration that is not stored or
     // when the store cannot be read.
     VPNStatus status(const TunnelProviderManager& manager) override;
