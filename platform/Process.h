@@ -13,7 +13,11 @@ class Process {
 public:
     virtual ~Process() = default;
 
-    virtual void writeStandardOutput(std::string_view text) = 0;
+    // Writes all of `text` to standard output, unbuffered. False when any of
+    // it did not get there (a closed or broken pipe, a full disk, a closed
+    // descriptor): then part of it may have.
+    [[nodiscard]] virtual bool writeStandardOutput(std::string_view text) = 0;
+    // Writes to standard error; a failure has no one to be reported to.
     virtual void writeStandardError(std::string_view text) = 0;
 
     // Ends the process with `status` after standard output has been flushed.

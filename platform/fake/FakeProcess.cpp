@@ -10,11 +10,21 @@ void FakeProcess::noteWrite() {
     }
 }
 
-void FakeProcess::writeStandardOutput(std::string_view text) {
+bool FakeProcess::writeStandardOutput(std::string_view text) {
     const std::lock_guard lock(mutex_);
     noteWrite();
-    stdout_.append(text);
     outputThread_ = std::this_thread::get_id();
+    if (standardOutputRoom && text.size() > *standardOutputRoom) {
+        stdout_.append(text.substr(0, *standardOutputRoom));
+        standardOutputRoom = 0;
+        standardOutputFailed_ = true;
+        return false;
+    }
+    stdout_.append(text);
+    if (standardOutputRoom) {
+        *standardOutputRoom -= text.size();
+    }
+    return true;
 }
 
 void FakeProcess::writeStandardError(std::string_view text) {
@@ -76,6 +86,11 @@ std::optional<int> FakeProcess::exitStatus() const {
 int FakeProcess::exitCount() const {
     const std::lock_guard lock(mutex_);
     return exitCount_;
+}
+
+bool FakeProcess::standardOutputFailed() const {
+    const std::lock_guard lock(mutex_);
+    return standardOutputFailed_;
 }
 
 bool FakeProcess::actedAfterExit() const {

@@ -25,8 +25,11 @@ public:
     std::map<std::string, std::string> files;
     // Standard input; none makes reading it fail.
     std::optional<std::string> standardInput = std::string();
+    // How many more bytes standard output takes; a write that does not fit
+    // writes what fits and fails (a full disk at 0, a full pipe). None: no limit.
+    std::optional<std::size_t> standardOutputRoom;
 
-    void writeStandardOutput(std::string_view text) override;
+    [[nodiscard]] bool writeStandardOutput(std::string_view text) override;
     void writeStandardError(std::string_view text) override;
     void exit(int status) override;
     std::optional<std::string> readFile(const std::string& path, std::size_t maxBytes) override;
@@ -37,6 +40,8 @@ public:
     // The status of the first exit; none while the process has not exited.
     [[nodiscard]] std::optional<int> exitStatus() const;
     [[nodiscard]] int exitCount() const;
+    // True when a write to standard output has failed.
+    [[nodiscard]] bool standardOutputFailed() const;
     // True when anything was written, or exit called again, after the first exit.
     [[nodiscard]] bool actedAfterExit() const;
     // The thread that wrote standard output last.
@@ -51,6 +56,7 @@ private:
     std::string stderr_;
     std::optional<int> exitStatus_;
     int exitCount_ = 0;
+    bool standardOutputFailed_ = false;
     bool actedAfterExit_ = false;
     std::thread::id outputThread_;
     std::size_t filesRead_ = 0;

@@ -30,7 +30,7 @@ void FakeVPNStore::setStatus(std::int64_t key, VPNStatus status, bool notify) {
     }
 }
 
-std::size_t FakeVPNStore::releaseHeld(std::size_t count) {
+std::size_t FakeVPNStore::releaseHeld(std::size_t count, bool newestFirst) {
     std::size_t released = 0;
     while (released < count) {
         std::function<void()> completion;
@@ -39,8 +39,13 @@ std::size_t FakeVPNStore::releaseHeld(std::size_t count) {
             if (held_.empty()) {
                 break;
             }
-            completion = std::move(held_.front());
-            held_.pop_front();
+            if (newestFirst) {
+                completion = std::move(held_.back());
+                held_.pop_back();
+            } else {
+                completion = std::move(held_.front());
+                held_.pop_front();
+            }
         }
         completion();
         ++released;
@@ -105,12 +110,18 @@ std::size_t FakeVPNStore::observerCount() const {
     return observers_.size();
 }
 
-std::optional<Error> FakeVPNStore::failure(Operation operation) const {
-    auto found = failures.find(operation);
-    if (found == failures.end()) {
+std::optional<Error> FakeVPNStore::failure(Operation operation, const std::optional<std::string>& name) const {
+    if (auto found = failures.find(operation); found != failures.end()) {
+        return found->second;
+    }
+    auto named = failuresOf.find(operation);
+    if (!name || named == failuresOf.end()) {
         return std::nullopt;
     }
-    return found->second;
+    if (auto found = named->second.find(*name); found != named->second.end()) {
+        return found->second;
+    }
+    return std::nullopt;
 }
 
 FakeVPNStore::Entry* FakeVPNStore::find(std::optional<std::int64_t> key) {
@@ -212,15 +223,12 @@ void FakeVPNStore::reload(ManagerRef manager, ErrorCompletion completion) {
 }
 
 void FakeVPNStore::remove(ManagerRef manager, ErrorCompletion completion) {
-    std::optional<Error> error = failure(Operation::remove);
+    std::optional<Error> error = failure(Operation::remove, manager->localizedDescription);
     {
         const std::lock_guard lock(mutex_);
         removeRequests_.push_back(manager->localizedDescription);
-        const Entry* entry = find(manager->storeKey);
-        if (!error && entry == nullptr) {
-            error = Error{"the configuration is not saved"};
-        }
-        if (!error) {
+        // One that is not stored is as removed as it can be.
+        if (!error && manager->storeKey) {
             std::erase_if(entries_, [&](const Entry& stored) { return stored.key == *manager->storeKey; });
         }
     }
@@ -236,7 +244,7 @@ std::optional<Error> FakeVPNStore::startTunnel(const TunnelProviderManager& mana
 std::optional<Error> FakeVPNStore::stopTunnel(const TunnelProviderManager& manager) {
     const std::lock_guard lock(mutex_);
     stopRequests_.push_back(manager.localizedDescription);
-    return std::nullopt;
+    return failure(Operation::stopTunnel, manager.localizedDescription);
 }
 
 VPNStatus FakeVPNStore::status(const TunnelProviderManager& manager) {

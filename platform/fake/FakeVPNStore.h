@@ -21,7 +21,7 @@ namespace vxm::platform {
 // every request it gets.
 class FakeVPNStore : public VPNConfigurationStore {
 public:
-    enum class Operation { loadAll, save, reload, startTunnel, remove };
+    enum class Operation { loadAll, save, reload, startTunnel, stopTunnel, remove };
 
     enum class Delivery {
         immediately,     // on the caller's thread, before the operation returns
@@ -48,15 +48,19 @@ public:
     Delivery delivery = Delivery::immediately;
     // An operation listed here fails with this error, every time.
     std::map<Operation, Error> failures;
+    // Like failures, but only for the configurations of these display names
+    // (one failing removal among several, say); checked after failures.
+    std::map<Operation, std::map<std::string, Error>> failuresOf;
 
     // Stores a configuration at the end of store order; returns its key.
     std::int64_t add(Entry entry);
     // Changes a stored configuration's status and, unless told not to,
     // notifies its observers (a change that reaches no one models a race).
     void setStatus(std::int64_t key, VPNStatus status, bool notify = true);
-    // Delivers the held completions in the order they were held, on the
-    // calling thread, at most `count` of them; returns how many ran.
-    std::size_t releaseHeld(std::size_t count = SIZE_MAX);
+    // Delivers the held completions in the order they were held (or the
+    // newest first), on the calling thread, at most `count` of them; returns
+    // how many ran.
+    std::size_t releaseHeld(std::size_t count = SIZE_MAX, bool newestFirst = false);
     [[nodiscard]] std::size_t heldCount() const;
     // Waits for every completion started on another thread to finish.
     void joinDeliveries();
@@ -82,7 +86,7 @@ public:
     void observeStatusChanges(const TunnelProviderManager& manager, std::function<void()> block) override;
 
 private:
-    std::optional<Error> failure(Operation operation) const;
+    std::optional<Error> failure(Operation operation, const std::optional<std::string>& name = std::nullopt) const;
     Entry* find(std::optional<std::int64_t> key);
     void deliver(std::function<void()> completion);
     ManagerRef handleFor(const Entry& entry);

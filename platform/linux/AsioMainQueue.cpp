@@ -61,7 +61,13 @@ private:
 
 }  // namespace
 
-AsioMainQueue::AsioMainQueue() : impl_(std::make_unique<Impl>()) {}
+AsioMainQueue::AsioMainQueue() : impl_(std::make_unique<Impl>()) {
+    // Asio makes the descriptors behind timers and watches (epoll, an eventfd
+    // and a timerfd) at the first timer or watch. Made now, running out of
+    // descriptors fails here, where the caller can still answer, rather than
+    // inside a later asyncAfter or watchReadable, which must not fail.
+    const asio::steady_timer makesTheReactor(impl_->context);
+}
 
 AsioMainQueue::~AsioMainQueue() = default;
 

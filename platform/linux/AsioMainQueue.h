@@ -21,6 +21,7 @@ public:
         virtual ~Watch() = default;
     };
 
+    // Throws std::system_error when the loop's file descriptors cannot be made.
     AsioMainQueue();
     ~AsioMainQueue() override;
     AsioMainQueue(const AsioMainQueue&) = delete;

@@ -2,19 +2,53 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 
 #include <fcntl.h>
+#include <poll.h>
 #include <unistd.h>
 
 namespace vxm::platform {
 
-// A failed write has no one to be reported to: the streams are the reports.
-void LinuxProcess::writeStandardOutput(std::string_view text) {
-    (void)std::fwrite(text.data(), 1, text.size(), stdout);
+LinuxProcess::LinuxProcess() {
+    (void)std::signal(SIGPIPE, SIG_IGN);
+    // A standard stream the parent closed would be the number of the next
+    // file opened (the store, say), and the response would be written into
+    // it. /dev/null opened for reading holds its place; writes to it fail.
+    for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
+        if (::fcntl(fd, F_GETFD) < 0 && errno == EBADF) {
+            (void)::open("/dev/null", O_RDONLY);
+        }
+    }
 }
 
+// Straight to the descriptor, not through stdout's buffer: what write reports
+// is then what reached the reader, and nothing is left for the exit to flush
+// (or to fail to flush, unseen).
+bool LinuxProcess::writeStandardOutput(std::string_view text) {
+    while (!text.empty()) {
+        const ssize_t written = ::write(STDOUT_FILENO, text.data(), text.size());
+        if (written < 0 && errno == EINTR) {
+            continue;
+        }
+        if (written < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            // A reader that made its pipe non-blocking: wait for room, as a
+            // blocking pipe would.
+            pollfd room{STDOUT_FILENO, POLLOUT, 0};
+            (void)::poll(&room, 1, -1);
+            continue;
+        }
+        if (written <= 0) {
+            return false;
+        }
+        text.remove_prefix(static_cast<std::size_t>(written));
+    }
+    return true;
+}
+
+// A failed write has no one to be reported to: the stream is the report.
 void LinuxProcess::writeStandardError(std::string_view text) {
     (void)std::fwrite(text.data(), 1, text.size(), stderr);
 }

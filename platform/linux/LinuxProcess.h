@@ -9,11 +9,20 @@
 
 namespace vxm::platform {
 
-// The running process: C standard streams, POSIX file reads, and an exit that
-// flushes standard output and ends the process without running destructors.
+// The running process: standard output written straight to its descriptor,
+// standard error through the C stream, POSIX file reads, and an exit that
+// ends the process without running destructors.
 class LinuxProcess final : public Process {
 public:
-    void writeStandardOutput(std::string_view text) override;
+    // Ignores SIGPIPE for the whole process, so that writing to a pipe whose
+    // reader has gone fails with EPIPE, to be reported, instead of ending the
+    // process silently. Puts /dev/null, read-only, on any of descriptors 0 to
+    // 2 that is closed, so that no file opened later takes a stream's place
+    // and writes to a closed stream still fail. Construct it before anything
+    // opens a descriptor.
+    LinuxProcess();
+
+    [[nodiscard]] bool writeStandardOutput(std::string_view text) override;
     void writeStandardError(std::string_view text) override;
     [[noreturn]] void exit(int status) override;
     std::optional<std::string> readFile(const std::string& path, std::size_t maxBytes) override;

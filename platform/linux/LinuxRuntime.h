@@ -12,7 +12,9 @@ namespace vxm::platform {
 
 // The platform services of one run of the tool on Linux: the Asio main loop,
 // the process, and the VPN configuration store at the path the environment
-// names (VXM_STORE, else under XDG_STATE_HOME). Nothing is opened until used.
+// names (VXM_STORE, else under XDG_STATE_HOME). Only the main loop's own
+// descriptors are made at once (it throws std::system_error when they cannot
+// be); the store opens nothing until used.
 class LinuxRuntime {
 public:
     LinuxRuntime() : store_(mainQueue_, storePathFromEnvironment()) {}
@@ -22,8 +24,8 @@ public:
     VPNConfigurationStore& vpnStore() { return store_; }
 
 private:
+    LinuxProcess process_;  // first: it fills closed standard descriptors
     AsioMainQueue mainQueue_;
-    LinuxProcess process_;
     SqliteVPNStore store_;
 };
 

@@ -1,7 +1,9 @@
 #include "Commands.h"
 
 #include <algorithm>
+#include <exception>
 #include <memory>
+#include <mutex>
 #include <utility>
 
 #include "TunnelManager.h"
@@ -21,10 +23,11 @@ constexpr std::string_view kUsage = "Usage: vxm-tunnel <start|stop|status|wait|r
 constexpr std::string_view kDefaultSiteName = "Vexomi";
 
 // Prints the run's one response and ends the process with the status that
-// goes with it. Callers return right after.
+// goes with it, or with 1 when the response did not reach its reader whole: a
+// caller must never take a success it did not see. Callers return right after.
 void finish(const Application& app, const HelperResponse& response) {
-    printResponse(app.process, response);
-    app.process.exit(response.ok ? 0 : 1);
+    const bool printed = printResponse(app.process, response);
+    app.process.exit(response.ok && printed ? 0 : 1);
 }
 
 void fail(const Application& app, std::string message) {
@@ -93,6 +96,33 @@ void loadTargets(const Run& run, std::function<void(std::vector<ManagerRef>)> th
         then(std::move(loaded.value()));
     });
 }
+
+// The outcomes of removals that complete on any thread, kept by request
+// order so that the failure reported does not depend on timing.
+class Removals {
+public:
+    explicit Removals(std::size_t count) : errors_(count) {}
+
+    void note(std::size_t index, std::optional<Error> error) {
+        const std::lock_guard lock(mutex_);
+        errors_[index] = std::move(error);
+    }
+
+    // The failure of the earliest request that failed.
+    std::optional<Error> firstFailure() {
+        const std::lock_guard lock(mutex_);
+        for (std::optional<Error>& error : errors_) {
+            if (error) {
+                return error;
+            }
+        }
+        return std::nullopt;
+    }
+
+private:
+    std::mutex mutex_;
+    std::vector<std::optional<Error>> errors_;
+};
 
 // ---- wait ----
 
@@ -190,8 +220,17 @@ void handleStart(const Run& run) {
 void handleStop(const Run& run) {
     const Application app = run.app;
     loadTargets(run, [app](const std::vector<ManagerRef>& targets) {
+        // Every target is asked, whatever became of the ones before it.
+        std::optional<Error> firstFailure;
         for (const ManagerRef& target : targets) {
-            target->connection().stopVPNTunnel();
+            std::optional<Error> error = target->connection().stopVPNTunnel();
+            if (error && !firstFailure) {
+                firstFailure = std::move(error);
+            }
+        }
+        if (firstFailure) {
+            fail(app, "Failed to stop tunnel: " + firstFailure->localizedDescription);
+            return;
         }
         finish(app, {.ok = true, .connected = false});
     });
@@ -201,12 +240,21 @@ void handleRemove(const Run& run) {
     const Application app = run.app;
     loadTargets(run, [app](const std::vector<ManagerRef>& targets) {
         auto group = std::make_shared<platform::DispatchGroup>();
-        for (const ManagerRef& target : targets) {
+        auto removals = std::make_shared<Removals>(targets.size());
+        for (std::size_t index = 0; index < targets.size(); ++index) {
             group->enter();
-            // A failed removal is not reported: the group is left all the same.
-            target->removeFromPreferences([group](const std::optional<Error>& /*ignored*/) { group->leave(); });
+            targets[index]->removeFromPreferences([group, removals, index](std::optional<Error> error) {
+                removals->note(index, std::move(error));
+                group->leave();
+            });
         }
-        group->notify(app.mainQueue, [app] { finish(app, {.ok = true}); });
+        group->notify(app.mainQueue, [app, removals] {
+            if (std::optional<Error> failure = removals->firstFailure()) {
+                fail(app, "Failed to remove tunnel: " + failure->localizedDescription);
+                return;
+            }
+            finish(app, {.ok = true});
+        });
     });
 }
 
@@ -233,8 +281,10 @@ void handleStatus(const Run& run) {
 void handleWait(const Run& run) {
     const Application app = run.app;
     TunnelManager::loadAll(app.store, [app](Result<std::vector<ManagerRef>> loaded) {
+        // Silence with status 0 tells the caller that nothing is up: a store
+        // that cannot be read must not say so.
         if (!loaded.ok()) {
-            app.process.exit(0);
+            fail(app, "Failed to load tunnel managers: " + loaded.error().localizedDescription);
             return;
         }
         waitForActive(app, std::move(loaded.value()));
@@ -250,8 +300,19 @@ int runTool(std::vector<std::string> args, Application app) {
     auto run = std::make_shared<Run>(Run{std::move(args), {}, app});
     run->command = run->args[1];
     app.mainQueue.async([run] { dispatchCommand(*run); });
-    app.mainQueue.run();
+    try {
+        app.mainQueue.run();
+    } catch (const std::exception& error) {
+        return failToRun(app.process, error.what());
+    }
     return 0;
+}
+
+int failToRun(platform::Process& process, const std::string& reason) {
+    // The status is 1 whether or not the response got out.
+    (void)printResponse(process, {.ok = false, .error = "Failed to run vxm-tunnel: " + reason});
+    process.exit(1);
+    return 1;
 }
 
 }  // namespace vxm::tunnel

@@ -44,7 +44,13 @@ void handleRemove(const Run& run);
 
 // Runs vxm-tunnel with the process arguments, program path first: checks for
 // a command word, queues the dispatcher on the main queue and runs the loop.
-// The run ends through process.exit; returns 0 only if the loop ever returns.
+// An exception that escapes the loop ends the run through failToRun. The run
+// ends through process.exit; returns 0 only if the loop ever returns.
 int runTool(std::vector<std::string> args, Application app);
+
+// Ends a run that could not go on at all (its platform could not be set up,
+// or failed where no command could report it) with a failure response and
+// status 1. Returns 1 only where exit returns.
+int failToRun(platform::Process& process, const std::string& reason);
 
 }  // namespace vxm::tunnel

@@ -247,8 +247,8 @@ Result<HelperResponse> decodeHelperResponse(std::string_view text) {
     return response;
 }
 
-void printResponse(platform::Process& process, const HelperResponse& response) {
-    process.writeStandardOutput(encodeHelperResponse(response) + "\n");
+bool printResponse(platform::Process& process, const HelperResponse& response) {
+    return process.writeStandardOutput(encodeHelperResponse(response) + "\n");
 }
 
 }  // namespace vxm::tunnel

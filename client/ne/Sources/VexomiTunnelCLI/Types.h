@@ -74,6 +74,7 @@ std::string encodeHelperResponse(const HelperResponse& response);
 platform::Result<HelperResponse> decodeHelperResponse(std::string_view text);
 
 // Writes the response and a line feed to standard output, in one write.
-void printResponse(platform::Process& process, const HelperResponse& response);
+// False when the whole line did not reach standard output.
+[[nodiscard]] bool printResponse(platform::Process& process, const HelperResponse& response);
 
 }  // namespace vxm::tunnel

@@ -3,13 +3,15 @@
 //  - standard output is empty or one line holding a JSON object with a
 //    boolean "ok";
 //  - every run ends, and the exit status is 0 exactly when "ok" is true (wait
-//    ends with 0 and prints nothing);
+//    ends with 0 and prints nothing), or 1 when the response could not be
+//    written whole;
 //  - standard error holds nothing but the usage or unknown-command message;
 //  - the document's private key never appears on either stream.
 //
-// Input: a flags byte (store contents, failures, delivery), then the
-// arguments one per line, then a line "--", then the document, which is both
-// standard input and the file "/doc".
+// Input: a flags byte (store contents, failures, delivery), a byte for
+// standard output (0: no limit; n: room for n - 1 bytes), then the arguments
+// one per line, then a line "--", then the document, which is both standard
+// input and the file "/doc".
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -38,15 +40,18 @@ void check(bool holds) {
 
 struct Input {
     std::uint8_t flags = 0;
+    std::uint8_t output = 0;
     std::vector<std::string> args{"vxm-tunnel"};
     std::string document;
 };
 
 Input parse(std::string_view data) {
     Input input;
-    if (!data.empty()) {
-        input.flags = static_cast<std::uint8_t>(data.front());
-        data.remove_prefix(1);
+    for (std::uint8_t* byte : {&input.flags, &input.output}) {
+        if (!data.empty()) {
+            *byte = static_cast<std::uint8_t>(data.front());
+            data.remove_prefix(1);
+        }
     }
     const std::size_t split = data.find("\n--\n");
     std::string_view words = data.substr(0, split);
@@ -73,7 +78,10 @@ void seed(FakeVPNStore& store, std::uint8_t flags) {
         store.failures[FakeVPNStore::Operation::loadAll] = platform::Error{"the store is unavailable"};
     }
     if ((flags & 0x40) != 0) {
-        store.failures[FakeVPNStore::Operation::save] = platform::Error{"the disk is full"};
+        for (const auto operation : {FakeVPNStore::Operation::save, FakeVPNStore::Operation::remove,
+                                     FakeVPNStore::Operation::stopTunnel}) {
+            store.failures[operation] = platform::Error{"the disk is full"};
+        }
     }
     store.delivery = (flags & 0x80) != 0 ? FakeVPNStore::Delivery::held : FakeVPNStore::Delivery::immediately;
 }
@@ -128,6 +136,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     process.onExit = [&] { queue.stop(); };
     process.standardInput = input.document;
     process.files["/doc"] = input.document;
+    if (input.output != 0) {
+        process.standardOutputRoom = input.output - 1U;
+    }
     seed(store, input.flags);
 
     tunnel::runTool(input.args, {queue, store, process});
@@ -139,6 +150,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     check(process.exitStatus().has_value());
     checkStandardError(err, input);
     checkNoSecret(out + err, input);
+    if (process.standardOutputFailed()) {
+        check(process.exitStatus() == 1);
+        return 0;
+    }
     if (out.empty()) {
         check(!err.empty() || process.exitStatus() == 0);
         return 0;

@@ -1,6 +1,8 @@
 #include "Commands.h"
 
+#include <cerrno>
 #include <string>
+#include <system_error>
 #include <thread>
 
 #include <gtest/gtest.h>
@@ -54,6 +56,37 @@ TEST_F(CommandLineTest, OptionsOfOtherCommandsAreIgnored) {
     expectRun(R"({"ok":true,"name":"Vexomi — a","vpnIP":"10.0.0.7","connected":true})"
               "\n",
               0);
+}
+
+// A caller reads the exit status with the line: a line that did not get out
+// whole must not leave a 0 behind it.
+TEST_F(CommandLineTest, AResponseThatDoesNotGetOutWholeEndsWithOne) {
+    struct Case {
+        std::vector<std::string> words;
+        std::size_t room;
+        std::string written;
+    };
+    const std::vector<Case> cases = {
+        {{"status"}, 0, ""},
+        {{"stop"}, 5, R"({"ok")"},
+        {{"start", "--config", "-"}, 0, ""},  // although the start is done
+    };
+    for (const Case& c : cases) {
+        ToolRig rig;
+        rig.process.standardInput = kDocument;
+        rig.process.standardOutputRoom = c.room;
+        rig.runToExit(c.words);
+        EXPECT_EQ(rig.process.standardOutput(), c.written) << c.words[0];
+        EXPECT_EQ(rig.process.exitStatus(), 1) << c.words[0];
+    }
+}
+
+TEST_F(CommandLineTest, AnExceptionThatEscapesTheLoopEndsTheRunWithAFailure) {
+    queue.async([] { throw std::system_error(EMFILE, std::generic_category(), "epoll"); });
+    runToExit({"wait"});
+    expectRun(R"({"ok":false,"error":"Failed to run vxm-tunnel: epoll: Too many open files"})"
+              "\n",
+              1);
 }
 
 TEST(ArgValueTest, FindsTheArgumentAfterTheFirstOccurrence) {
@@ -255,6 +288,19 @@ TEST_F(StopRemoveTest, StopWithoutSiteStopsEveryClientConfigurationOnly) {
               (std::vector<std::optional<std::string>>{"Vexomi \xE2\x80\x94 a", "Vexomi \xE2\x80\x94 b"}));
 }
 
+TEST_F(StopRemoveTest, StopAsksEveryTargetAndThenReportsTheFirstFailure) {
+    store.add(clientEntry("Vexomi \xE2\x80\x94 a", VPNStatus::connected));
+    store.add(clientEntry("Vexomi \xE2\x80\x94 b", VPNStatus::connected));
+    store.add(clientEntry("Vexomi \xE2\x80\x94 c", VPNStatus::connected));
+    store.failuresOf[Operation::stopTunnel] = {{"Vexomi \xE2\x80\x94 b", Error{"database is locked"}},
+                                               {"Vexomi \xE2\x80\x94 c", Error{"disk is full"}}};
+    runToExit({"stop"});
+    expectRun(R"({"ok":false,"error":"Failed to stop tunnel: database is locked"})"
+              "\n",
+              1);
+    EXPECT_EQ(store.stopRequests().size(), 3U);
+}
+
 TEST_F(StopRemoveTest, StopOfAnUnknownSiteStoresNothing) {
     runToExit({"stop", "--site", ""});
     expectRun(R"({"ok":true,"connected":false})"
@@ -306,20 +352,37 @@ TEST_F(StopRemoveTest, RemoveOfOneSiteLeavesTheOthers) {
     EXPECT_EQ(store.stored()[0].localizedDescription, "Vexomi \xE2\x80\x94 a");
 }
 
-TEST_F(StopRemoveTest, FailedRemovalsStillSucceed) {
-    // An unknown site yields a configuration that was never saved: its
-    // removal fails, and so does every removal here.
+TEST_F(StopRemoveTest, RemoveOfASiteNeverStoredSucceeds) {
     runToExit({"remove", "--site", "nowhere"});
     expectRun(R"({"ok":true})"
               "\n",
               0);
+    EXPECT_EQ(store.removeRequests(), (std::vector<std::optional<std::string>>{"Vexomi \xE2\x80\x94 nowhere"}));
+}
 
-    ToolRig all;
-    all.store.add(clientEntry("Vexomi \xE2\x80\x94 a"));
-    all.store.failures[Operation::remove] = Error{"refused"};
-    all.start({"remove"});
-    EXPECT_EQ(all.process.standardOutput(), "{\"ok\":true}\n");
-    EXPECT_EQ(all.store.stored().size(), 1U);
+// Each removal stands on its own: the ones that worked stay done, and the
+// failure reported is that of the earliest request, whatever order the
+// completions arrive in.
+TEST_F(StopRemoveTest, RemoveReportsTheFirstFailedRequestOnceAllHaveCompleted) {
+    store.add(clientEntry("Vexomi \xE2\x80\x94 a"));
+    store.add(clientEntry("Vexomi \xE2\x80\x94 b"));
+    store.add(clientEntry("Vexomi \xE2\x80\x94 c"));
+    store.failuresOf[Operation::remove] = {{"Vexomi \xE2\x80\x94 b", Error{"database is locked"}},
+                                           {"Vexomi \xE2\x80\x94 c", Error{"disk is full"}}};
+    store.delivery = Delivery::held;
+    start({"remove"});
+    ASSERT_EQ(store.releaseHeld(1), 1U);  // the load
+    std::thread([&] { store.releaseHeld(2, /*newestFirst=*/true); }).join();
+    queue.runReady();
+    EXPECT_EQ(process.standardOutput(), "") << "a's removal is still out";
+
+    std::thread([&] { store.releaseHeld(); }).join();
+    queue.runReady();
+    expectRun(R"({"ok":false,"error":"Failed to remove tunnel: database is locked"})"
+              "\n",
+              1);
+    ASSERT_EQ(store.stored().size(), 2U);
+    EXPECT_EQ(store.stored()[0].localizedDescription, "Vexomi \xE2\x80\x94 b");
 }
 
 TEST_F(StopRemoveTest, RemovePrintsOnlyAfterTheLastRemovalFromTheMainQueue) {
@@ -390,18 +453,23 @@ TEST_F(StatusTest, LoadFailure) {
 
 using WaitTest = ToolTest;
 
-TEST_F(WaitTest, EndsSilentlyWhenNothingIsActiveOrLoadFails) {
+TEST_F(WaitTest, EndsSilentlyWhenNothingIsActive) {
     store.add(clientEntry("Vexomi \xE2\x80\x94 a", VPNStatus::disconnected));
     store.add(foreignEntry("Other VPN", VPNStatus::connected));
     runToExit({"wait"});
     expectRun("", 0);
     EXPECT_EQ(store.observerCount(), 0U);
+}
 
-    ToolRig failing;
-    failing.store.failures[Operation::loadAll] = Error{"x"};
-    failing.start({"wait"});
-    EXPECT_EQ(failing.process.standardOutput(), "");
-    EXPECT_EQ(failing.process.exitStatus(), 0);
+// Silence with 0 means that nothing is up, which a store that cannot be read
+// does not show.
+TEST_F(WaitTest, ALoadThatFailsIsReported) {
+    store.add(clientEntry("Vexomi \xE2\x80\x94 a", VPNStatus::connected));
+    store.failures[Operation::loadAll] = Error{"database is locked"};
+    runToExit({"wait"});
+    expectRun(R"({"ok":false,"error":"Failed to load tunnel managers: database is locked"})"
+              "\n",
+              1);
 }
 
 TEST_F(WaitTest, EndsOnlyWhenEveryActiveConfigurationIsDown) {

@@ -65,11 +65,19 @@ std::string drain(int fd) {
     return text;
 }
 
+// Where a child's standard output goes.
+enum class Output {
+    pipe,        // a pipe that the test reads
+    brokenPipe,  // a pipe whose reader has gone
+    full,        // /dev/full: every write fails with ENOSPC
+    closed,      // no descriptor 1 at all
+};
+
 // A child process started with posix_spawn, its standard streams on pipes.
 class Child {
 public:
     Child(const std::string& program, const std::vector<std::string>& args, const std::vector<std::string>& environment,
-          const std::optional<std::string>& input) {
+          const std::optional<std::string>& input, Output output = Output::pipe) {
         int in[2];
         int out[2];
         int err[2];
@@ -79,8 +87,21 @@ public:
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
         posix_spawn_file_actions_adddup2(&actions, in[0], STDIN_FILENO);
-        posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
+        if (output == Output::full) {
+            posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/full", O_WRONLY, 0);
+        } else if (output == Output::closed) {
+            posix_spawn_file_actions_addclose(&actions, STDOUT_FILENO);
+        } else {
+            posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
+        }
+        if (output == Output::brokenPipe) {
+            ::close(out[0]);
+            out[0] = -1;
+        }
         posix_spawn_file_actions_adddup2(&actions, err[1], STDERR_FILENO);
+        // Nothing the test runner left open reaches the child: the runs
+        // under a descriptor limit must have every other number free.
+        posix_spawn_file_actions_addclosefrom_np(&actions, STDERR_FILENO + 1);
         std::vector<char*> argv{const_cast<char*>(program.c_str())};
         for (const std::string& arg : args) {
             argv.push_back(const_cast<char*>(arg.c_str()));
@@ -193,7 +214,7 @@ protected:
     std::string storePath = dir / "state/vpn-configurations.db";
 
     std::unique_ptr<Child> spawn(const std::string& program, const std::vector<std::string>& args,
-                                 const std::optional<std::string>& input = std::nullopt) {
+                                 const std::optional<std::string>& input = std::nullopt, Output output = Output::pipe) {
         std::vector<std::string> environment;
         for (char** variable = environ; *variable != nullptr; ++variable) {
             if (std::strncmp(*variable, "VXM_STORE=", 10) != 0) {
@@ -201,7 +222,7 @@ protected:
             }
         }
         environment.push_back("VXM_STORE=" + storePath);
-        return std::make_unique<Child>(program, args, environment, input);
+        return std::make_unique<Child>(program, args, environment, input, output);
     }
 
     std::unique_ptr<Child> spawnTool(const std::vector<std::string>& args,
@@ -344,7 +365,9 @@ TEST_F(EndToEndTest, AFileThatIsNotAStoreFailsEveryCommandAndStaysAsItWas) {
     for (const char* command : {"stop", "remove"}) {
         EXPECT_EQ(tool({command}).status, 1) << command;
     }
-    EXPECT_EQ(tool({"wait"}).status, 0);
+    const Finished wait = tool({"wait"});
+    EXPECT_EQ(wait.status, 1);
+    EXPECT_EQ(response(wait), (json{{"ok", false}, {"error", "Failed to load tunnel managers: " + reason}}));
     EXPECT_EQ(readBytes(storePath), corrupt);
 }
 
@@ -371,6 +394,38 @@ TEST_F(EndToEndTest, AStoreInAFolderThatCannotBeWrittenFailsWithTheReason) {
     EXPECT_EQ(response(start), (json{{"ok", false},
                                      {"error", "Failed to load tunnel manager: the VPN configuration store at " +
                                                    storePath + " cannot be opened: Permission denied"}}));
+}
+
+// The start is done, but its caller never hears so: it must not read a 0.
+TEST_F(EndToEndTest, AResponseThatCannotBeWrittenEndsWithOne) {
+    for (const Output output : {Output::brokenPipe, Output::full, Output::closed}) {
+        const Finished start =
+            spawn(VXM_TUNNEL_PATH, {"start", "--config", "-"}, document("home", "10.0.0.2/32"), output)->finish();
+        EXPECT_EQ(start.status, 1) << "output " << static_cast<int>(output);
+        EXPECT_EQ(start.error, "");
+    }
+    EXPECT_EQ(storedNames(), (std::vector<std::optional<std::string>>{kHome}));
+}
+
+// Whatever the limit, a run answers a failure it can name, or (for wait with
+// a connected tunnel) waits; it never aborts, nor says "nothing is up".
+TEST_F(EndToEndTest, OutOfFileDescriptorsEveryRunAnswersOrWaits) {
+    startSite("home", "10.0.0.2/32");
+    for (int limit = 4; limit <= 11; ++limit) {
+        for (const char* command : {"wait", "status"}) {
+            auto run = spawn("/bin/sh", {"-c", "ulimit -n " + std::to_string(limit) + " && exec \"$0\" \"$1\"",
+                                         VXM_TUNNEL_PATH, command});
+            if (!run->endsWithin(2s)) {
+                EXPECT_EQ(std::string(command), "wait") << "limit " << limit;
+                continue;
+            }
+            const Finished finished = run->finish();
+            const json answer = response(finished);
+            EXPECT_EQ(finished.status, answer.value("ok", false) ? 0 : 1)
+                << command << " limit " << limit << ": " << finished.output << finished.error;
+            EXPECT_EQ(finished.error, "") << command << " limit " << limit;
+        }
+    }
 }
 
 TEST_F(EndToEndTest, RunsThatNeverNeedTheStoreLeaveNoTrace) {

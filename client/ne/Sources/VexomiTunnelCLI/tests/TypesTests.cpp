@@ -119,7 +119,7 @@ TEST(HelperResponseTest, DecodingFollowsTheReadersRules) {
 
 TEST(HelperResponseTest, PrintIsOneLineInOneWrite) {
     platform::FakeProcess process;
-    printResponse(process, {.ok = true, .connected = false});
+    EXPECT_TRUE(printResponse(process, {.ok = true, .connected = false}));
     EXPECT_EQ(process.standardOutput(), "{\"ok\":true,\"connected\":false}\n");
 }
 
