@@ -68,11 +68,15 @@ void expectSameConfiguration(const TunnelProviderManager& loaded, const TunnelPr
     EXPECT_EQ(loaded.isEnabled, saved.isEnabled);
 }
 
-// The count of status changes signalled through the file beside the store.
+// The count of status changes signalled through the file beside the store,
+// which holds it as its Gray code.
 std::uint64_t signalCount(const std::string& storePath) {
     const std::string bytes = readBytes(storePath + "-events");
     std::uint64_t count = 0;
     std::memcpy(&count, bytes.data(), std::min(bytes.size(), sizeof count));
+    for (int shift = 1; shift < 64; shift <<= 1) {
+        count ^= count >> shift;
+    }
     return count;
 }
 
