@@ -213,21 +213,31 @@ std::int64_t StatusSignal::readLocked() {
 
 void StatusSignal::raise() {
     const std::lock_guard lock(mutex_);
-    // Whoever watches a file at the path must hear of this.
-    followPathLocked(true);
-    if (fd_ < 0) {
-        return;
+    // Whoever watches a file at the path must hear of this: the one there
+    // now, and one put there while this one was written.
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        followPathLocked(true);
+        if (fd_ < 0) {
+            return;
+        }
+        {
+            const CounterLock counterLock(fd_);
+            std::uint64_t count = 0;
+            if (const std::optional<std::uint64_t> gray = readGray(fd_)) {
+                count = fromGray(*gray) + 1;
+            } else {
+                ++generation_;
+                count = randomCount();
+            }
+            // The write itself wakes inotify watches (IN_MODIFY).
+            writeCount(fd_, count);
+        }
+        struct stat status {};
+        if (::stat(path_.c_str(), &status) == 0 && status.st_dev == identity_.device &&
+            status.st_ino == identity_.inode) {
+            return;
+        }
     }
-    const CounterLock counterLock(fd_);
-    std::uint64_t count = 0;
-    if (const std::optional<std::uint64_t> gray = readGray(fd_)) {
-        count = fromGray(*gray) + 1;
-    } else {
-        ++generation_;
-        count = randomCount();
-    }
-    // The write itself wakes inotify watches (IN_MODIFY).
-    writeCount(fd_, count);
 }
 
 std::int64_t StatusSignal::stamp() {

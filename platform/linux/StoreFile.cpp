@@ -201,10 +201,11 @@ int openMainFile(const std::string& path, FileKind& kind) {
     return fd;
 }
 
-// The write-ahead log and shared memory of the store, where they exist; SQLite
-// makes missing ones with the mode of the store file.
-void checkSqliteFiles(const std::string& path) {
-    for (const char* suffix : {"-wal", "-shm"}) {
+// The files beside the store where they exist, before SQLite writes a byte:
+// its write-ahead log and shared memory (it makes missing ones with the mode
+// of the store file) and the counter of StatusSignal.
+void checkFilesBeside(const std::string& path) {
+    for (const char* suffix : {"-wal", "-shm", "-events"}) {
         const int fd = openFileBesideStore(path + suffix, O_RDONLY);
         if (fd >= 0) {
             ::close(fd);
@@ -306,7 +307,7 @@ OpenedStoreFile openStoreFile(const std::string& path) {
     const int fd = openMainFile(opened.path, kind);
     ::fstat(fd, &checked);
     ::close(fd);
-    checkSqliteFiles(opened.path);
+    checkFilesBeside(opened.path);
     // While a new file is being set up by several processes at once, SQLite
     // may report it busy without waiting (switching the journal mode takes
     // the file whole): try again until the busy timeout has passed.
