@@ -1,6 +1,9 @@
 #include "platform/linux/StatusSignal.h"
 
+#include <atomic>
 #include <cerrno>
+#include <chrono>
+#include <ctime>
 #include <optional>
 #include <system_error>
 #include <utility>
@@ -26,7 +29,19 @@ constexpr std::uint64_t kCountMask = (std::uint64_t{1} << kCountBits) - 1;
 constexpr std::int64_t kGenerationMask = 0x7fff;
 
 // How often stamp() looks whether the file at the path is still the open one.
-constexpr auto kFollowInterval = std::chrono::milliseconds(10);
+constexpr std::int64_t kFollowIntervalNanoseconds = 10'000'000;
+
+// Signals raised in this process, by any StatusSignal: a stamp read before
+// the latest of them is not given again.
+std::atomic<std::uint64_t> raisedInProcess{0};
+
+// The coarse monotonic clock, in nanoseconds: it moves every few milliseconds
+// and costs no system call.
+std::int64_t coarseNow() {
+    timespec now{};
+    ::clock_gettime(CLOCK_MONOTONIC_COARSE, &now);
+    return std::int64_t{now.tv_sec} * 1'000'000'000 + now.tv_nsec;
+}
 
 constexpr std::uint32_t kFolderEvents = IN_CREATE | IN_MOVED_TO | IN_DELETE | IN_MOVED_FROM | IN_ONLYDIR;
 
@@ -101,6 +116,18 @@ bool writeCount(int fd, std::uint64_t count) {
     return ::pwrite(fd, &gray, kCounterSize, 0) == static_cast<ssize_t>(kCounterSize);
 }
 
+// The count after a new or truncated file was found: a random start, unless
+// another process set one meanwhile.
+std::uint64_t freshCount(int fd) {
+    const CounterLock lock(fd);
+    if (const std::optional<std::uint64_t> gray = readGray(fd)) {
+        return fromGray(*gray);
+    }
+    const std::uint64_t count = randomCount();
+    writeCount(fd, count);
+    return count;
+}
+
 std::string nameOf(const std::string& path) { return path.substr(path.rfind('/') + 1); }
 
 std::string folderOf(const std::string& path) {
@@ -153,7 +180,7 @@ void StatusSignal::openLocked(bool create) {
     fd_ = fd;
     identity_ = {status.st_dev, status.st_ino};
     if (status.st_size < static_cast<off_t>(kCounterSize)) {
-        freshCountLocked();
+        freshCount(fd_);
     }
     if (inotify_ >= 0) {
         watchFileLocked();
@@ -165,7 +192,7 @@ void StatusSignal::followPathLocked(bool create) {
     if (path_.empty()) {
         return;
     }
-    lastFollowed_ = std::chrono::steady_clock::now();
+    lastFollowedAt_ = coarseNow();
     struct stat status {};
     const bool found = ::stat(path_.c_str(), &status) == 0;
     if (found && fd_ >= 0 && status.st_dev == identity_.device && status.st_ino == identity_.inode) {
@@ -182,18 +209,6 @@ void StatusSignal::followPathLocked(bool create) {
     }
 }
 
-// The count after a new or truncated file was found: a random start, unless
-// another process set one meanwhile.
-std::uint64_t StatusSignal::freshCountLocked() {
-    const CounterLock lock(fd_);
-    if (const std::optional<std::uint64_t> gray = readGray(fd_)) {
-        return fromGray(*gray);
-    }
-    const std::uint64_t count = randomCount();
-    writeCount(fd_, count);
-    return count;
-}
-
 std::int64_t StatusSignal::failedStampLocked() { return --failedStamps_; }
 
 std::int64_t StatusSignal::readLocked() {
@@ -206,7 +221,7 @@ std::int64_t StatusSignal::readLocked() {
     } else {
         // Truncated: counts as a change.
         ++generation_;
-        count = freshCountLocked();
+        count = freshCount(fd_);
     }
     return ((generation_ & kGenerationMask) << kCountBits) | static_cast<std::int64_t>(*count & kCountMask);
 }
@@ -232,6 +247,7 @@ void StatusSignal::raise() {
             // The write itself wakes inotify watches (IN_MODIFY).
             writeCount(fd_, count);
         }
+        raisedInProcess.fetch_add(1, std::memory_order_release);
         struct stat status {};
         if (::stat(path_.c_str(), &status) == 0 && status.st_dev == identity_.device &&
             status.st_ino == identity_.inode) {
@@ -242,10 +258,20 @@ void StatusSignal::raise() {
 
 std::int64_t StatusSignal::stamp() {
     const std::lock_guard lock(mutex_);
-    if (fd_ < 0 || std::chrono::steady_clock::now() - lastFollowed_ >= kFollowInterval) {
+    const std::int64_t now = coarseNow();
+    // Loaded before the file is read, so that a raise after it makes the next
+    // call read again.
+    const std::uint64_t raised = raisedInProcess.load(std::memory_order_acquire);
+    if (now == lastReadAt_ && raised == raisedAtRead_ && fd_ >= 0) {
+        return lastStamp_;
+    }
+    if (fd_ < 0 || now - lastFollowedAt_ >= kFollowIntervalNanoseconds) {
         followPathLocked(false);
     }
-    return readLocked();
+    lastStamp_ = readLocked();
+    lastReadAt_ = lastStamp_ >= 0 ? now : -1;
+    raisedAtRead_ = raised;
+    return lastStamp_;
 }
 
 void StatusSignal::watchFileLocked() {
@@ -317,9 +343,13 @@ void StatusSignal::drainNotifications() {
             }
         }
     }
-    if (counterMoved) {
+    {
         const std::lock_guard lock(mutex_);
-        followPathLocked(false);
+        // What the watch reported is read, however recent the last read.
+        lastReadAt_ = -1;
+        if (counterMoved) {
+            followPathLocked(false);
+        }
     }
     if (signalled) {
         onSignal_();

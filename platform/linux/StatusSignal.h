@@ -1,6 +1,5 @@
 #pragma once
 
-#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -44,9 +43,16 @@ public:
 
     // A stamp of the signals so far: equal stamps mean that no signal came in
     // between. When the file cannot be read, a value never given before, so
-    // that a caller comparing stamps reads afresh. Looks at most every few
-    // milliseconds whether the file at the path is still the one open, so
-    // that a replaced file is followed even without a watch.
+    // that a caller comparing stamps reads afresh. Looks at most every 10 ms
+    // whether the file at the path is still the one open, so that a replaced
+    // file is followed even without a watch.
+    //
+    // Reading the file costs a system call, which would be most of the time
+    // of a status read from the cache: a stamp read less than one tick of the
+    // coarse clock ago (a few milliseconds) is given again, unless this
+    // process raised a signal or the watch reported one since. To another
+    // process, which learns of changes only through this file, that is as if
+    // the call had come that much earlier.
     std::int64_t stamp();
 
     // Runs `onSignal` on the main queue after signals: once at least for each,
@@ -70,7 +76,6 @@ private:
     void closeLocked();
     void followPathLocked(bool create);
     std::int64_t readLocked();
-    std::uint64_t freshCountLocked();
     std::int64_t failedStampLocked();
     void watchFileLocked();
     void drainNotifications();
@@ -85,7 +90,10 @@ private:
     // stamp taken after that differs from every stamp taken before it.
     std::int64_t generation_ = 0;
     std::int64_t failedStamps_ = 0;
-    std::chrono::steady_clock::time_point lastFollowed_;
+    std::int64_t lastFollowedAt_ = 0;  // coarse clock, nanoseconds
+    std::int64_t lastReadAt_ = -1;  // of lastStamp_; -1 to read at the next stamp()
+    std::int64_t lastStamp_ = 0;
+    std::uint64_t raisedAtRead_ = 0;
     int inotify_ = -1;
     int fileWatch_ = -1;
     std::function<void()> onSignal_;
