@@ -10,15 +10,18 @@
 
 namespace vxm::platform {
 
-StoreConnection::StoreConnection(std::string path) : path_(std::move(path)), signal_(path_ + "-events") {}
+StoreConnection::StoreConnection(std::string path) : path_(std::move(path)) {}
 
 Connection& StoreConnection::openLocked() {
     if (connection_) {
         return *connection_;
     }
     try {
-        auto connection = std::make_unique<Connection>(path_, openStoreFile(path_));
-        signal_.open();
+        OpenedStoreFile file = openStoreFile(path_);
+        auto connection = std::make_unique<Connection>(path_, std::move(file.db));
+        // Beside the file as resolved, so that every process of the store
+        // signals through one file whatever path it was given.
+        signal_.open(file.path);
         connection_ = std::move(connection);
         rememberIdentityLocked();
         return *connection_;

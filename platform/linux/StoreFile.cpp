@@ -3,6 +3,7 @@
 #include <array>
 #include <chrono>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <string_view>
 #include <system_error>
@@ -69,58 +70,147 @@ void createFolders(const std::string& folder) {
     }
 }
 
-// Creates the file owner-only if nothing stands at the path. SQLite creates
-// its -wal and -shm files with the mode of the database file.
-void createFileIfMissing(const std::string& path) {
-    const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-    if (fd < 0 && errno == EEXIST) {
-        return;
+// `path` with its folder resolved through the links in it to an absolute
+// path; the file name is kept as it is, so that a link there is found out
+// when the file is opened.
+std::string resolveFolder(const std::string& path) {
+    const std::size_t slash = path.rfind('/');
+    const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+    char* resolved = ::realpath(folder.c_str(), nullptr);
+    if (resolved == nullptr) {
+        throw StoreOpenError("cannot find the folder " + folder + ": " + describe(errno));
     }
-    if (fd < 0) {
-        throw StoreOpenError(describe(errno));
+    std::string result(resolved);
+    std::free(resolved);  // NOLINT(cppcoreguidelines-no-malloc)
+    if (result.back() != '/') {
+        result += '/';
     }
-    ::fchmod(fd, 0600);
+    return result + (slash == std::string::npos ? path : path.substr(slash + 1));
+}
+
+constexpr int kNoFollowFlags = O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
+
+// Opens `path` with `flags`, never following a symbolic link at it or
+// waiting for a FIFO's other end; sets `created` when this call made the
+// file. Fails as open does, with errno set.
+int openUnfollowed(const std::string& path, int flags, bool& created) {
+    created = false;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        if ((flags & O_CREAT) != 0) {
+            // O_EXCL fails for a link too, which the open below refuses.
+            const int fd = ::open(path.c_str(), flags | O_EXCL | kNoFollowFlags, 0600);
+            if (fd >= 0) {
+                created = true;
+                return fd;
+            }
+            if (errno != EEXIST) {
+                return -1;
+            }
+        }
+        const int fd = ::open(path.c_str(), (flags & ~O_CREAT) | kNoFollowFlags);
+        if (fd >= 0 || errno != ENOENT || (flags & O_CREAT) == 0) {
+            return fd;
+        }
+        // Removed between the two opens: make it.
+    }
+    return -1;
+}
+
+[[noreturn]] void refuse(int fd, const std::string& reason) {
     ::close(fd);
+    throw StoreOpenError(reason);
+}
+
+struct stat statusOf(int fd, const std::string& path) {
+    struct stat status {};
+    if (::fstat(fd, &status) != 0) {
+        const int error = errno;
+        refuse(fd, path + ": " + describe(error));
+    }
+    return status;
+}
+
+std::string otherOwner(const struct stat& status) {
+    return "belongs to another user (uid " + std::to_string(status.st_uid) + ")";
+}
+
+// Whoever else may read the file must not read what goes in next: one the
+// open made gets 0600 whatever the umask, and group and other bits go from
+// one that stood there (a store restored from a backup as 0644, say).
+void makePrivate(int fd, const struct stat& status, bool created, const std::string& path) {
+    const mode_t mode = created ? 0600 : status.st_mode & 0700;
+    if (mode != (status.st_mode & 07777) && ::fchmod(fd, mode) != 0) {
+        const int error = errno;
+        refuse(fd, "cannot make " + path + " private: " + describe(error));
+    }
 }
 
 enum class FileKind { empty, ours };
 
 // Reads the header without SQLite, which could write to a file it opens for
 // writing (rolling back another program's journal, checkpointing its WAL).
-// Only a regular file can be a store: a FIFO would block the open for ever,
-// and SQLite would take a device such as /dev/null for an empty database and
-// make its journal beside it.
-FileKind inspectHeader(const std::string& path) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
-    if (fd < 0) {
-        throw StoreOpenError(describe(errno));
-    }
-    struct stat status {};
-    if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
-        const bool folder = S_ISDIR(status.st_mode);
-        ::close(fd);
-        throw StoreOpenError(folder ? describe(EISDIR) : std::string(kNotOurs));
-    }
+FileKind inspectHeader(int fd) {
     std::array<unsigned char, 100> header{};
-    const ssize_t got = ::read(fd, header.data(), header.size());
-    const int readError = errno;
-    ::close(fd);
+    const ssize_t got = ::pread(fd, header.data(), header.size(), 0);
     if (got < 0) {
-        throw StoreOpenError(describe(readError));
+        const int error = errno;
+        refuse(fd, describe(error));
     }
     if (got == 0) {
         return FileKind::empty;
     }
     constexpr std::string_view kMagic("SQLite format 3\0", 16);
     if (got < static_cast<ssize_t>(header.size()) || std::memcmp(header.data(), kMagic.data(), kMagic.size()) != 0) {
-        throw StoreOpenError(std::string(kNotOurs));
+        refuse(fd, std::string(kNotOurs));
     }
     const std::uint32_t applicationId = (std::uint32_t{header[68]} << 24) | (std::uint32_t{header[69]} << 16) |
                                         (std::uint32_t{header[70]} << 8) | std::uint32_t{header[71]};
     if (applicationId != kStoreApplicationId) {
-        throw StoreOpenError(std::string(kNotOurs));
+        refuse(fd, std::string(kNotOurs));
     }
     return FileKind::ours;
+}
+
+// Opens the store file, making it when nothing stands at the path, and finds
+// out what it is before anything is written. Only a regular file can be a
+// store: a FIFO would block the open for ever, and SQLite would take a device
+// such as /dev/null for an empty database and make its journal beside it. A
+// file of another user is not ours to put secrets in. A second name (hard
+// link) would get a write-ahead log of its own, and changes made through one
+// name would be lost to the other.
+int openMainFile(const std::string& path, FileKind& kind) {
+    bool created = false;
+    const int fd = openUnfollowed(path, O_RDONLY | O_CREAT, created);
+    if (fd < 0) {
+        throw StoreOpenError(errno == ELOOP ? "it is a symbolic link; set VXM_STORE to the file it points to"
+                                            : describe(errno));
+    }
+    const struct stat status = statusOf(fd, path);
+    if (!S_ISREG(status.st_mode)) {
+        refuse(fd, S_ISDIR(status.st_mode) ? describe(EISDIR) : std::string(kNotOurs));
+    }
+    if (status.st_uid != ::geteuid()) {
+        refuse(fd, "it " + otherOwner(status) + "; set VXM_STORE to a store of your own");
+    }
+    if (status.st_nlink > 1) {
+        refuse(fd, "it has " + std::to_string(status.st_nlink) +
+                       " hard links; remove all but one, as changes made through one name are lost to the others");
+    }
+    kind = inspectHeader(fd);
+    makePrivate(fd, status, created, path);
+    return fd;
+}
+
+// The files beside the store where they exist, before SQLite writes a byte:
+// its write-ahead log and shared memory (it makes missing ones with the mode
+// of the store file) and the counter of StatusSignal.
+void checkFilesBeside(const std::string& path) {
+    for (const char* suffix : {"-wal", "-shm", "-events"}) {
+        const int fd = openFileBesideStore(path + suffix, O_RDONLY);
+        if (fd >= 0) {
+            ::close(fd);
+        }
+    }
 }
 
 bool isCurrentStore(sqlite::Database& db) {
@@ -151,7 +241,8 @@ void createTablesIfEmpty(sqlite::Database& db) {
 // Opens the file, known to be ours or empty, with SQLite; makes the tables
 // and switches it to WAL mode when that is still to be done.
 std::unique_ptr<sqlite::Database> openWithSqlite(const std::string& path, FileKind kind) {
-    auto db = std::make_unique<sqlite::Database>(path, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX);
+    auto db =
+        std::make_unique<sqlite::Database>(path, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX | SQLITE_OPEN_NOFOLLOW);
     sqlite3_busy_timeout(db->handle(), kBusyTimeoutMilliseconds);
     if (kind == FileKind::empty || !isCurrentStore(*db)) {
         createTablesIfEmpty(*db);
@@ -165,28 +256,66 @@ std::unique_ptr<sqlite::Database> openWithSqlite(const std::string& path, FileKi
     // of the tool does, first reads the whole write-ahead log back: folding
     // the log into the file every 64 pages (SQLite's default is 1000) keeps
     // that read short, for two syncs in the run whose commit passes the mark.
-    db->execute("PRAGMA synchronous = NORMAL; PRAGMA wal_autocheckpoint = 64");
+    // Pages freed by a change are overwritten with zeros, so that a replaced
+    // or removed private key does not stay in a free page of the file.
+    db->execute("PRAGMA synchronous = NORMAL; PRAGMA wal_autocheckpoint = 64; PRAGMA secure_delete = ON");
     return db;
 }
 
 }  // namespace
 
-std::unique_ptr<sqlite::Database> openStoreFile(const std::string& path) {
+int openFileBesideStore(const std::string& path, int flags) {
+    bool created = false;
+    const int fd = openUnfollowed(path, flags, created);
+    if (fd < 0) {
+        const int error = errno;
+        if (error == ENOENT && (flags & O_CREAT) == 0) {
+            return -1;
+        }
+        if (error == ELOOP) {
+            throw StoreOpenError(path + " is a symbolic link; remove it");
+        }
+        // A folder opened for writing, a socket.
+        if (error == EISDIR || error == ENXIO) {
+            throw StoreOpenError(path + " is not a regular file; remove it");
+        }
+        throw StoreOpenError(path + ": " + describe(error));
+    }
+    const struct stat status = statusOf(fd, path);
+    if (!S_ISREG(status.st_mode)) {
+        refuse(fd, path + " is not a regular file; remove it");
+    }
+    if (status.st_uid != ::geteuid()) {
+        refuse(fd, path + " " + otherOwner(status) + "; remove it");
+    }
+    makePrivate(fd, status, created, path);
+    return fd;
+}
+
+OpenedStoreFile openStoreFile(const std::string& path) {
     if (path.empty()) {
         throw StoreOpenError("there is no home folder to keep it in; set VXM_STORE to its path");
     }
     if (const std::size_t slash = path.rfind('/'); slash != std::string::npos && slash > 0) {
         createFolders(path.substr(0, slash));
     }
-    createFileIfMissing(path);
-    const FileKind kind = inspectHeader(path);
+    OpenedStoreFile opened{.db = nullptr, .path = resolveFolder(path)};
+    FileKind kind = FileKind::empty;
+    // Every descriptor of the file is closed before SQLite opens it: closing
+    // one drops the locks SQLite's own hold.
+    struct stat checked {};
+    const int fd = openMainFile(opened.path, kind);
+    ::fstat(fd, &checked);
+    ::close(fd);
+    checkFilesBeside(opened.path);
     // While a new file is being set up by several processes at once, SQLite
     // may report it busy without waiting (switching the journal mode takes
     // the file whole): try again until the busy timeout has passed.
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kBusyTimeoutMilliseconds);
     for (;;) {
         try {
-            return openWithSqlite(path, kind);
+            opened.db = openWithSqlite(opened.path, kind);
+            break;
         } catch (const sqlite::DatabaseError& error) {
             if ((error.code() & 0xff) != SQLITE_BUSY || std::chrono::steady_clock::now() > deadline) {
                 throw StoreOpenError(error.what());
@@ -194,6 +323,21 @@ std::unique_ptr<sqlite::Database> openStoreFile(const std::string& path) {
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
+    // SQLite opened the path again: it must have found the file checked
+    // above, and a -wal or -shm that someone else made meanwhile is refused
+    // before anything goes into it (looked at by path, not opened, for the
+    // reason above).
+    struct stat found {};
+    if (::stat(opened.path.c_str(), &found) != 0 || checked.st_dev != found.st_dev || checked.st_ino != found.st_ino) {
+        throw StoreOpenError("it was replaced while it was being opened");
+    }
+    for (const char* suffix : {"-wal", "-shm"}) {
+        const std::string besides = opened.path + suffix;
+        if (::lstat(besides.c_str(), &found) == 0 && (!S_ISREG(found.st_mode) || found.st_uid != ::geteuid())) {
+            throw StoreOpenError(besides + (S_ISREG(found.st_mode) ? " " + otherOwner(found) : std::string(" is not a regular file")) + "; remove it");
+        }
+    }
+    return opened;
 }
 
 }  // namespace vxm::platform

@@ -37,7 +37,7 @@ std::string storePath(const EnvironmentLookup& environment) {
     std::optional<std::string> stateHome = nonEmpty(environment("XDG_STATE_HOME"));
     if (!stateHome || stateHome->front() != '/') {
         std::optional<std::string> home = nonEmpty(environment("HOME"));
-        if (!home) {
+        if (!home || home->front() != '/') {
             home = homeFromPasswordDatabase();
         }
         if (!home) {

@@ -5,16 +5,19 @@
 #include <cstdint>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <future>
 #include <memory>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 #include <sys/stat.h>
 
+#include "platform/linux/StatusSignal.h"
 #include "platform/linux/tests/TestSupport.h"
 
 namespace vxm::platform {
@@ -68,11 +71,15 @@ void expectSameConfiguration(const TunnelProviderManager& loaded, const TunnelPr
     EXPECT_EQ(loaded.isEnabled, saved.isEnabled);
 }
 
-// The count of status changes signalled through the file beside the store.
+// The count of status changes signalled through the file beside the store,
+// which holds it as its Gray code.
 std::uint64_t signalCount(const std::string& storePath) {
     const std::string bytes = readBytes(storePath + "-events");
     std::uint64_t count = 0;
     std::memcpy(&count, bytes.data(), std::min(bytes.size(), sizeof count));
+    for (int shift = 1; shift < 64; shift <<= 1) {
+        count ^= count >> shift;
+    }
     return count;
 }
 
@@ -596,6 +603,44 @@ TEST_F(SqliteVPNStoreTest, ANewConfigurationSavedAfterAnotherStoredOneOfTheSameN
     std::get<TunnelProviderProtocol>(other->protocolConfiguration).providerBundleIdentifier = "org.example.tunnel";
     ASSERT_EQ(saveNow(other), std::nullopt);
     EXPECT_EQ(loadAllNow(makeStore()).value().size(), 4U);
+}
+
+// The counter file beside the store, truncated, replaced by a copy of its
+// bytes or removed by someone: each counts as a change to a reader that looks
+// again without a watch (as one does that polls), which then hears of the
+// next signal of another process, wherever that one finds the file.
+TEST(StatusSignalTest, FollowsItsFileThroughTruncationReplacementAndRemoval) {
+    TempDir dir;
+    const std::string store = dir / "store.db";
+    const std::string events = store + "-events";
+    StatusSignal here;
+    StatusSignal there;
+    here.open(store);
+    there.open(store);
+    const std::vector<std::pair<const char*, std::function<void()>>> tamperings = {
+        {"truncated", [&] { std::filesystem::resize_file(events, 0); }},
+        {"replaced",
+         [&] {
+             writeBytes(dir / "copy", readBytes(events));
+             std::filesystem::rename(dir / "copy", events);
+         }},
+        {"removed", [&] { std::filesystem::remove(events); }},
+    };
+    for (const auto& [what, tamper] : tamperings) {
+        there.raise();
+        const std::int64_t before = here.stamp();
+        tamper();
+        std::this_thread::sleep_for(20ms);
+        EXPECT_NE(here.stamp(), before) << what;
+        there.raise();
+        std::int64_t after = here.stamp();
+        EXPECT_TRUE(eventually([&] {
+            const std::int64_t previous = std::exchange(after, here.stamp());
+            return previous == after;
+        })) << what;
+        there.raise();
+        EXPECT_TRUE(eventually([&] { return here.stamp() != after; })) << what << ": the next signal is lost";
+    }
 }
 
 }  // namespace

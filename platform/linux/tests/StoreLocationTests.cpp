@@ -21,6 +21,8 @@ TEST(StoreLocationTest, FollowsVxmStoreThenXdgStateHomeThenHome) {
     EXPECT_EQ(pathFor({{"HOME", "/h"}}), "/h/.local/state/vexomi/vpn-configurations.db");
     // XDG ignores a relative base folder.
     EXPECT_EQ(pathFor({{"XDG_STATE_HOME", "state"}, {"HOME", "/h"}}), "/h/.local/state/vexomi/vpn-configurations.db");
+    // So is a relative home folder, for the one in the password database.
+    EXPECT_EQ(pathFor({{"HOME", "home"}}), pathFor({}));
 }
 
 }  // namespace

@@ -54,6 +54,16 @@ TEST_F(FaultSecretTest, TheStoreAndItsFoldersAreOwnerOnlyUnderAnOpenUmask) {
     std::sort(names.begin(), names.end());
     EXPECT_EQ(names, (std::vector<std::string>{"vpn-configurations.db", "vpn-configurations.db-events",
                                                "vpn-configurations.db-shm", "vpn-configurations.db-wal"}));
+
+    // A store restored from a backup that others may read is made private
+    // before the next key goes in, with what is beside it.
+    for (const std::string& name : names) {
+        fs::permissions(dir / ("state/vexomi/deeper/" + name), fs::perms(0644));
+    }
+    ASSERT_EQ(runTool(storePath, {"start", "--config", "-"}, document("home", "10.0.0.2/32"), openUmask).status, 0);
+    for (const fs::directory_entry& entry : fs::directory_iterator(dir / "state/vexomi/deeper")) {
+        EXPECT_EQ(modeOf(entry.path()), 0600U) << entry.path() << " after it was 0644";
+    }
 }
 
 TEST_F(FaultSecretTest, ThePrivateKeyGoesIntoTheStoreAndNowhereElse) {

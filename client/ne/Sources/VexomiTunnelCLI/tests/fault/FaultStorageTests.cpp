@@ -1,9 +1,15 @@
 // vxm-tunnel on a store that cannot grow (a file-size limit, as on a full
-// disk) and on a store it may not write.
+// disk), on a store it may not write, on files at and beside the store path
+// that are not a store of its user's, and on a counter file tampered with
+// while it runs.
 
+#include <atomic>
 #include <filesystem>
+#include <functional>
+#include <map>
 #include <regex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -193,35 +199,210 @@ TEST_F(FaultStorageTest, AStoreThatCannotBeWrittenFailsWithTheReasonAndKeepsWhat
     expectKeptAndNew(true, false, "database file read-only");
 }
 
-TEST_F(FaultStorageTest, AStorePathThatIsNoRegularFileFailsAtOnceAndGetsNothingBesideIt) {
-    const std::string folder = dir / "state";
-    fs::create_directories(folder);
-    const std::string notOurs = "the file there is not a Vexomi VPN configuration store";
-    std::vector<std::pair<std::string, std::string>> paths = {{folder + "/fifo", notOurs},
-                                                              {folder + "/folder", "Is a directory"}};
-    ASSERT_EQ(::mkfifo(paths[0].first.c_str(), 0600), 0);
-    fs::create_directory(paths[1].first);
-    // Like /dev/null; making one takes privileges the tests may not have.
-    if (const std::string null = folder + "/null"; ::mknod(null.c_str(), S_IFCHR | 0600, makedev(1, 3)) == 0) {
-        paths.emplace_back(null, notOurs);
+// What a folder holds, by name: type, mode, owner, links and bytes.
+std::map<std::string, std::string> folderState(const std::string& folder) {
+    std::map<std::string, std::string> state;
+    for (const fs::directory_entry& entry : fs::directory_iterator(folder)) {
+        struct stat status {};
+        ::lstat(entry.path().c_str(), &status);
+        state[entry.path().filename()] = std::to_string(status.st_mode) + " " + std::to_string(status.st_uid) + " " +
+                                         std::to_string(status.st_nlink) + " " +
+                                         (S_ISREG(status.st_mode) ? platform::support::readBytes(entry.path()) : "");
     }
-    for (const auto& [path, reason] : paths) {
-        std::string store = "the VPN configuration store at ";
-        store.append(path).append(" cannot be opened: ").append(reason);
+    return state;
+}
+
+// A store path, or a file beside it, that is not a store file of this user's:
+// every command fails at once with the reason, and nothing in the folder is
+// changed (nothing made, written or given other permissions).
+TEST_F(FaultStorageTest, ABadStorePathOrFileBesideItFailsAtOnceAndIsLeftAsItWas) {
+    const std::string folder = dir / "state";
+    const bool root = ::geteuid() == 0;
+    const std::string notOurs = "the file there is not a Vexomi VPN configuration store";
+    auto giveAway = [](const std::string& path) { ASSERT_EQ(::lchown(path.c_str(), kNobody, kNobody), 0) << path; };
+    auto makeStore = [&](const std::string& path) {
+        ASSERT_EQ(runTool(path, {"start", "--config", "-"}, document("kept", "10.0.0.1/32")).status, 0);
+        fs::remove(path + "-events");
+    };
+    struct Case {
+        std::string name;
+        std::function<void(const std::string& store)> make;
+        std::function<std::string(const std::string& store)> reason;
+    };
+    std::vector<Case> cases = {
+        {"fifo", [](const std::string& store) { ASSERT_EQ(::mkfifo(store.c_str(), 0600), 0); },
+         [&](const std::string&) { return std::string(notOurs); }},
+        {"folder", [](const std::string& store) { fs::create_directory(store); },
+         [](const std::string&) { return std::string("Is a directory"); }},
+        {"link",
+         [&](const std::string& store) {
+             makeStore(store + "-target");
+             fs::create_symlink(store + "-target", store);
+         },
+         [](const std::string&) { return std::string("it is a symbolic link; set VXM_STORE to the file it points to"); }},
+        {"second name",
+         [&](const std::string& store) {
+             makeStore(store);
+             fs::create_hard_link(store, store + "-copy");
+         },
+         [](const std::string&) {
+             return std::string(
+                 "it has 2 hard links; remove all but one, as changes made through one name are lost to the others");
+         }},
+        {"fifo counter",
+         [&](const std::string& store) {
+             makeStore(store);
+             ASSERT_EQ(::mkfifo((store + "-events").c_str(), 0644), 0);
+             ASSERT_EQ(::chmod((store + "-events").c_str(), 0644), 0);
+         },
+         [](const std::string& store) { return store + "-events is not a regular file; remove it"; }},
+    };
+    // Like /dev/null; making one takes privileges the tests may not have.
+    if (root) {
+        cases.push_back({"null", [](const std::string& store) {
+                             ASSERT_EQ(::mknod(store.c_str(), S_IFCHR | 0600, makedev(1, 3)), 0);
+                         },
+                         [&](const std::string&) { return std::string(notOurs); }});
+        const std::string nobody = "(uid " + std::to_string(kNobody) + ")";
+        // An empty file anyone may write, as in a folder open to all.
+        cases.push_back({"others' store",
+                         [&](const std::string& store) {
+                             platform::support::writeBytes(store, "");
+                             ASSERT_EQ(::chmod(store.c_str(), 0666), 0);
+                             giveAway(store);
+                         },
+                         [nobody](const std::string&) {
+                             return "it belongs to another user " + nobody + "; set VXM_STORE to a store of your own";
+                         }});
+        for (const char* suffix : {"-wal", "-events"}) {
+            cases.push_back({std::string("others' ") + suffix,
+                             [&, suffix](const std::string& store) {
+                                 makeStore(store);
+                                 platform::support::writeBytes(store + suffix, "");
+                                 ASSERT_EQ(::chmod((store + suffix).c_str(), 0666), 0);
+                                 giveAway(store + suffix);
+                             },
+                             [nobody, suffix](const std::string& store) {
+                                 return store + suffix + (" belongs to another user " + nobody + "; remove it");
+                             }});
+        }
+    }
+    for (const Case& bad : cases) {
+        const std::string caseFolder = folder + "/" + bad.name;
+        fs::create_directories(caseFolder);
+        const std::string path = caseFolder + "/vpn-configurations.db";
+        bad.make(path);
+        const auto before = folderState(caseFolder);
+        const std::string store =
+            "the VPN configuration store at " + path + " cannot be opened: " + bad.reason(path);
         const Outcome status = ToolRun(path, {"status"}).finish(std::chrono::seconds(5));
-        EXPECT_EQ(status.status, 1) << path;
-        EXPECT_EQ(responseOf(status), (json{{"ok", false}, {"error", "Failed to load tunnel managers: " + store}}));
+        EXPECT_EQ(status.status, 1) << bad.name;
+        EXPECT_EQ(responseOf(status), (json{{"ok", false}, {"error", "Failed to load tunnel managers: " + store}}))
+            << bad.name;
         const Outcome start = ToolRun(path, {"start", "--config", "-"}, document("home", "10.0.0.2/32"))
                                   .finish(std::chrono::seconds(5));
-        EXPECT_EQ(start.status, 1) << path;
-        EXPECT_EQ(responseOf(start), (json{{"ok", false}, {"error", "Failed to load tunnel manager: " + store}}));
+        EXPECT_EQ(start.status, 1) << bad.name;
+        EXPECT_EQ(responseOf(start), (json{{"ok", false}, {"error", "Failed to load tunnel manager: " + store}}))
+            << bad.name;
+        EXPECT_EQ(folderState(caseFolder), before) << bad.name;
     }
-    std::size_t entries = 0;
-    for (const fs::directory_entry& entry : fs::directory_iterator(folder)) {
-        ++entries;
-        EXPECT_TRUE(entry.path().filename().string().find('-') == std::string::npos) << entry.path() << " was made";
+    if (!HasFailure()) {
+        reportFigures(std::to_string(cases.size()) +
+                      " bad store paths and files beside stores refused at once with the reason, left as they were");
     }
-    EXPECT_EQ(entries, paths.size());
+}
+
+// Someone truncates, replaces (with a copy of its bytes) or removes the
+// counter file beside the store, again and again, while commands run: none
+// dies of it, each answers as it would have, and waits still end when their
+// tunnel goes down.
+TEST_F(FaultStorageTest, ACounterFileTamperedWithWhileCommandsRunKillsNoneAndHoldsUpNoWait) {
+    constexpr int kSites = 4;
+    constexpr int kWaits = 2;
+    const json stopped = {{"ok", true}, {"connected", false}};
+    const std::string events = storePath + "-events";
+    fs::create_directories(dir / "state");
+    std::atomic<bool> tampering{true};
+    std::atomic<int> tamperings{0};
+    std::thread tamperer([&] {
+        const std::string spare = dir / "spare";
+        for (int n = 0; tampering; ++n) {
+            // Each may find no file there: a run makes it again soon after.
+            std::error_code missing;
+            if (n % 3 == 0) {
+                fs::resize_file(events, 0, missing);
+            } else if (n % 3 == 1) {
+                platform::support::writeBytes(spare, platform::support::readBytes(events));
+                fs::rename(spare, events, missing);
+            } else {
+                fs::remove(events, missing);
+            }
+            ++tamperings;
+            std::this_thread::sleep_for(std::chrono::microseconds(500));
+        }
+    });
+    int runs = 0;
+    int killed = 0;
+    const int rounds = scaled(8);
+    for (int round = 0; round < rounds && !HasFailure(); ++round) {
+        auto expectAnswer = [&](ToolRun& run, const json& response, const std::string& what) {
+            const Outcome outcome = run.finish(std::chrono::seconds(5));
+            ++runs;
+            killed += outcome.signal != 0 ? 1 : 0;
+            EXPECT_EQ(outcome.signal, 0) << what;
+            EXPECT_EQ(outcome.status, 0) << what << ": " << outcome.output;
+            if (!response.is_null()) {
+                EXPECT_EQ(responseOf(outcome), response) << what;
+            } else {
+                EXPECT_EQ(outcome.output, "") << what;
+            }
+        };
+        const std::string what = "round " + std::to_string(round);
+        ToolRun home(storePath, {"start", "--config", "-"}, document("home", "10.0.0.1/32"));
+        expectAnswer(home,
+                     {{"ok", true}, {"name", displayName("home")}, {"vpnIP", "10.0.0.1"}, {"connected", true}},
+                     what + ": start home");
+        std::vector<std::unique_ptr<ToolRun>> waits;
+        waits.reserve(kWaits);
+        for (int wait = 0; wait < kWaits; ++wait) {
+            waits.push_back(std::make_unique<ToolRun>(storePath, std::vector<std::string>{"wait"}));
+        }
+        std::vector<std::unique_ptr<ToolRun>> starts;
+        starts.reserve(kSites);
+        for (int site = 0; site < kSites; ++site) {
+            const std::string name = "site " + std::to_string(site);
+            starts.push_back(std::make_unique<ToolRun>(storePath, std::vector<std::string>{"start", "--config", "-"},
+                                                       document(name, "10.0.1." + std::to_string(site) + "/32")));
+        }
+        for (int site = 0; site < kSites; ++site) {
+            expectAnswer(*starts[site],
+                         {{"ok", true}, {"name", displayName("site " + std::to_string(site))},
+                          {"vpnIP", "10.0.1." + std::to_string(site)}, {"connected", true}},
+                         what + ": start " + std::to_string(site));
+        }
+        std::vector<std::unique_ptr<ToolRun>> stops;
+        stops.reserve(kSites);
+        for (int site = 0; site < kSites; ++site) {
+            stops.push_back(std::make_unique<ToolRun>(
+                storePath, std::vector<std::string>{"stop", "--site", "site " + std::to_string(site)}));
+        }
+        for (auto& stop : stops) {
+            expectAnswer(*stop, stopped, what + ": stop");
+        }
+        ToolRun stopHome(storePath, {"stop", "--site", "home"});
+        expectAnswer(stopHome, stopped, what + ": stop home");
+        for (auto& wait : waits) {
+            expectAnswer(*wait, json(), what + ": wait");
+        }
+    }
+    tampering = false;
+    tamperer.join();
+    EXPECT_EQ(lookInto(storePath).integrity, "ok");
+    if (!HasFailure()) {
+        reportFigures(std::to_string(runs) + " runs (starts, stops, waits) while the counter file was truncated, "
+                      "replaced or removed " + std::to_string(tamperings) + " times: " + std::to_string(killed) +
+                      " killed, every one answered as without it, every wait ended after its tunnel went down");
+    }
 }
 
 }  // namespace
