@@ -114,7 +114,7 @@ std::string describePosition(std::string_view document, std::size_t position) {
 }
 
 DecodingError corrupted(std::string description) {
-    return {DecodingErrorKind::dataCorrupted, std::move(description)};
+    return {std::move(description)};
 }
 
 // The first failure of one member, or nothing when it holds a string.
@@ -122,13 +122,13 @@ std::optional<DecodingError> checkRequired(const std::map<std::string, MemberVal
                                            const std::string& key) {
     auto found = members.find(key);
     if (found == members.end()) {
-        return DecodingError{DecodingErrorKind::keyNotFound, "the key \"" + key + "\" is missing"};
+        return DecodingError{"the key \"" + key + "\" is missing"};
     }
     if (found->second.kind == MemberValue::Kind::null) {
-        return DecodingError{DecodingErrorKind::valueNotFound, "the value of \"" + key + "\" is null"};
+        return DecodingError{"the value of \"" + key + "\" is null"};
     }
     if (found->second.kind != MemberValue::Kind::string) {
-        return DecodingError{DecodingErrorKind::typeMismatch, "the value of \"" + key + "\" is not a string"};
+        return DecodingError{"the value of \"" + key + "\" is not a string"};
     }
     return std::nullopt;
 }
@@ -137,7 +137,7 @@ Result<TunnelConfig, DecodingError> configFromMembers(std::map<std::string, Memb
     TunnelConfig config;
     if (auto site = members.find("siteName"); site != members.end()) {
         if (site->second.kind == MemberValue::Kind::other) {
-            return DecodingError{DecodingErrorKind::typeMismatch, "the value of \"siteName\" is not a string"};
+            return DecodingError{"the value of \"siteName\" is not a string"};
         }
         if (site->second.kind == MemberValue::Kind::string) {
             config.siteName = std::move(site->second.text);

@@ -23,19 +23,10 @@ struct TunnelConfig {
     bool operator==(const TunnelConfig&) const = default;
 };
 
-// Why a document did not decode.
-enum class DecodingErrorKind {
-    dataCorrupted,  // not JSON, not an object, empty or too large
-    keyNotFound,
-    valueNotFound,  // the key holds null
-    typeMismatch,
-};
-
 // A decoding failure. Its description names the kind, the key, and the line
 // and column of malformed text; it never quotes the document, which holds a
 // private key.
 struct DecodingError {
-    DecodingErrorKind kind;
     std::string localizedDescription;
 };
 
