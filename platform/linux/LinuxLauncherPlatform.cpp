@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <memory>
 #include <string>
+#include <utility>
 
 #include "platform/linux/LinuxLauncherDocuments.h"
 
@@ -56,7 +57,8 @@ void LinuxApplication::run() {
         delegate_->applicationWillFinishLaunching();
     }
     if (!documents_.empty()) {
-        mainQueue_.async([this, event = makeOpenDocumentsEvent(documents_, workingFolder()), reply = makeNullDescriptor()] {
+        auto event = makeOpenDocumentsEvent(documents_, workingFolder());
+        mainQueue_.async([this, event = std::move(event), reply = makeNullDescriptor()] {
             events_.dispatch(kCoreEventClass, kAEOpenDocuments, *event, *reply);
         });
     }

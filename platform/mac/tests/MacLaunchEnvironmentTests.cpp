@@ -19,9 +19,11 @@ TEST(MacLaunchEnvironmentTest, AgentInTheBundleAndLaunchctlBootstrapOfTheUsersAg
     const Case cases[] = {
         {"/Applications/X.app", 501, "/Users/ana", "/Applications/X.app/Contents/MacOS/vxm",
          {"/bin/launchctl", {"bootstrap", "gui/501", "/Users/ana/Library/LaunchAgents/c.x.plist"}}},
-        {"/Users/ana/My Apps/V ü.app", 4294967294U, "/home/ana maría", "/Users/ana/My Apps/V ü.app/Contents/MacOS/vxm",
+        {"/Users/ana/My Apps/V ü.app", 4294967294U, "/home/ana maría",
+         "/Users/ana/My Apps/V ü.app/Contents/MacOS/vxm",
          {"/bin/launchctl", {"bootstrap", "gui/4294967294", "/home/ana maría/Library/LaunchAgents/c.x.plist"}}},
-        {"/", 0, "", "//Contents/MacOS/vxm", {"/bin/launchctl", {"bootstrap", "gui/0", "/Library/LaunchAgents/c.x.plist"}}},
+        {"/", 0, "", "//Contents/MacOS/vxm",
+         {"/bin/launchctl", {"bootstrap", "gui/0", "/Library/LaunchAgents/c.x.plist"}}},
     };
     for (const Case& c : cases) {
         const MacLaunchEnvironment environment(c.bundle, c.uid, c.home);
