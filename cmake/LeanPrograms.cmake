@@ -4,7 +4,9 @@
 # code they reach, and load nothing but the C library at start.
 #
 # Builds with sanitizers or coverage keep the shared libraries, which their
-# runtimes expect.
+# runtimes expect, and so does a build with VXM_STATIC_RUNTIME off (for a
+# distribution that updates the libraries on their own). The flags are GNU
+# linker flags: other platforms link as usual.
 
 include_guard(GLOBAL)
 
@@ -12,7 +14,8 @@ include_guard(GLOBAL)
 find_library(VXM_SQLITE3_ARCHIVE NAMES libsqlite3.a DOC "Static SQLite linked into the programs")
 
 function(vxm_lean_program target)
-  if(NOT VXM_SANITIZE STREQUAL "" OR VXM_COVERAGE OR VXM_FUZZ)
+  if(NOT VXM_STATIC_RUNTIME OR NOT CMAKE_SYSTEM_NAME STREQUAL "Linux" OR NOT VXM_SANITIZE STREQUAL ""
+     OR VXM_COVERAGE OR VXM_FUZZ)
     return()
   endif()
   target_link_options(${target} PRIVATE

@@ -12,14 +12,8 @@ std::shared_ptr<AppDelegate> delegate;
 namespace {
 
 constexpr std::string_view kDocumentSuffix = ".vxm";
-constexpr std::string_view kAgentLocation = "/Contents/MacOS/vxm";
 constexpr std::string_view kAgentVerb = "import";
 constexpr std::chrono::milliseconds kLaunchCheckDelay{500};
-constexpr std::string_view kServiceManager = "/bin/launchctl";
-constexpr std::string_view kServiceManagerVerb = "bootstrap";
-constexpr std::string_view kLaunchDomainPrefix = "gui/";
-constexpr std::string_view kLaunchAgentsFolder = "/Library/LaunchAgents/";
-constexpr std::string_view kPropertyListSuffix = ".plist";
 
 // The path a document item stands for: a file URL's path, else the item's
 // string verbatim; none for an item that is neither.
@@ -51,7 +45,7 @@ void AppDelegate::handleOpen(const platform::AppleEventDescriptor& event,
         platform_.application.terminate();
         return;
     }
-    const std::string agentPath = platform_.environment.bundlePath() + std::string(kAgentLocation);
+    const std::string agentPath = platform_.environment.agentPath();
     const std::int64_t count = documents->numberOfItems();
     for (std::int64_t index = 1; index <= count; ++index) {
         const platform::AppleEventDescriptor::Ref item = documents->descriptorAtIndex(index);
@@ -71,11 +65,8 @@ void AppDelegate::applicationDidFinishLaunching() {
 }
 
 void AppDelegate::startService() {
-    const std::string userID = std::to_string(platform_.environment.userID());
-    const std::string propertyList = platform_.environment.homeDirectory() + std::string(kLaunchAgentsFolder) +
-                                     std::string(kAppIdentifier) + std::string(kPropertyListSuffix);
-    runToExit(std::string(kServiceManager),
-              {std::string(kServiceManagerVerb), std::string(kLaunchDomainPrefix) + userID, propertyList});
+    const platform::Command command = platform_.environment.launchAgentStart(kAppIdentifier);
+    runToExit(command.executablePath, command.arguments);
 }
 
 void AppDelegate::launchCheck() {

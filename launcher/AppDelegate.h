@@ -26,9 +26,9 @@ struct LauncherPlatform {
 };
 
 // The launcher's application delegate. It hands every ".vxm" document of an
-// open-documents event to the bundle's agent, one run at a time; when no such
-// event has come half a second after launching finished, it bootstraps the
-// client's launch agent instead. Either way it then terminates the
+// open-documents event to the client's agent, one run at a time; when no such
+// event has come half a second after launching finished, it has the service
+// manager start the client's launch agent instead. Either way it then terminates the
 // application. It writes nothing anywhere and drops every failure.
 // Everything runs on the main thread. Create it with std::make_shared: the
 // launch check keeps it alive until it has run.
@@ -51,8 +51,8 @@ public:
     // Schedules the launch check half a second from now.
     void applicationDidFinishLaunching() override;
 
-    // Has the service manager bootstrap the client's launch agent; returns
-    // once the service manager has exited.
+    // Has the service manager start the client's launch agent (on macOS a
+    // bootstrap by launchctl); returns once the service manager has exited.
     void startService();
 
 private:

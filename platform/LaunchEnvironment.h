@@ -1,23 +1,32 @@
 #pragma once
 
-#include <cstdint>
 #include <string>
+#include <string_view>
+#include <vector>
 
 namespace vxm::platform {
 
-// Where the application runs from and for whom.
+// A program to run and its arguments after the program name.
+struct Command {
+    std::string executablePath;
+    std::vector<std::string> arguments;
+
+    bool operator==(const Command&) const = default;
+};
+
+// Where the launcher finds the client's programs, and how this platform's
+// per-user service manager is asked to start the client's launch agent.
 class LaunchEnvironment {
 public:
     virtual ~LaunchEnvironment() = default;
 
-    // The path of the application bundle folder.
-    [[nodiscard]] virtual std::string bundlePath() const = 0;
+    // The path of the client's agent `vxm`.
+    [[nodiscard]] virtual std::string agentPath() const = 0;
 
-    // The numeric id of the user the process runs as.
-    [[nodiscard]] virtual std::uint32_t userID() const = 0;
-
-    // The path of that user's home folder.
-    [[nodiscard]] virtual std::string homeDirectory() const = 0;
+    // The command that has the user's service manager start the launch agent
+    // of the client named by `appIdentifier`. Running it is enough: its output
+    // and exit status mean nothing to the launcher.
+    [[nodiscard]] virtual Command launchAgentStart(std::string_view appIdentifier) const = 0;
 };
 
 }  // namespace vxm::platform

@@ -1,6 +1,6 @@
 # The launcher's platform. Its interfaces are the headers Application.h,
 # AppleEvent.h, ChildProcess.h and LaunchEnvironment.h; here are the recording
-# fakes the tests use and this machine's implementation.
+# fakes the tests use and each platform's implementation.
 add_library(vxm_launcher_platform_fake STATIC
   fake/FakeApplication.cpp
   fake/FakeAppleEvent.cpp
@@ -8,21 +8,37 @@ add_library(vxm_launcher_platform_fake STATIC
 )
 target_link_libraries(vxm_launcher_platform_fake PUBLIC vxm_platform vxm_platform_fake)
 
-# Documents from the command line, the bundle from the executable's path,
-# children through posix_spawn.
-add_library(vxm_launcher_platform_linux STATIC
-  linux/LinuxChildProcess.cpp
-  linux/LinuxLauncherDocuments.cpp
-  linux/LinuxLauncherPlatform.cpp
+# Where a macOS bundle keeps the agent and how launchctl is asked: plain
+# strings from what the system says, so built and tested everywhere.
+add_library(vxm_launcher_platform_mac STATIC
+  mac/MacLaunchEnvironment.cpp
 )
-target_link_libraries(vxm_launcher_platform_linux PUBLIC vxm_platform)
+target_link_libraries(vxm_launcher_platform_mac PUBLIC vxm_platform)
 
 if(VXM_TESTS)
   vxm_add_test_sources(
     ${CMAKE_CURRENT_SOURCE_DIR}/tests/AppleEventTests.cpp
-    ${CMAKE_CURRENT_SOURCE_DIR}/linux/tests/LinuxLauncherDocumentsTests.cpp
-    ${CMAKE_CURRENT_SOURCE_DIR}/linux/tests/LinuxLauncherPlatformTests.cpp
-    ${CMAKE_CURRENT_SOURCE_DIR}/linux/tests/LinuxChildProcessTests.cpp
+    ${CMAKE_CURRENT_SOURCE_DIR}/mac/tests/MacLaunchEnvironmentTests.cpp
   )
-  vxm_add_test_libraries(vxm_launcher_platform_fake vxm_launcher_platform_linux)
+  vxm_add_test_libraries(vxm_launcher_platform_fake vxm_launcher_platform_mac)
+endif()
+
+# Documents from the command line, the agent beside the executable, the
+# user's systemd, children through posix_spawn.
+if(CMAKE_SYSTEM_NAME STREQUAL "Linux")
+  add_library(vxm_launcher_platform_linux STATIC
+    linux/LinuxChildProcess.cpp
+    linux/LinuxLauncherDocuments.cpp
+    linux/LinuxLauncherPlatform.cpp
+  )
+  target_link_libraries(vxm_launcher_platform_linux PUBLIC vxm_platform)
+
+  if(VXM_TESTS)
+    vxm_add_test_sources(
+      ${CMAKE_CURRENT_SOURCE_DIR}/linux/tests/LinuxLauncherDocumentsTests.cpp
+      ${CMAKE_CURRENT_SOURCE_DIR}/linux/tests/LinuxLauncherPlatformTests.cpp
+      ${CMAKE_CURRENT_SOURCE_DIR}/linux/tests/LinuxChildProcessTests.cpp
+    )
+    vxm_add_test_libraries(vxm_launcher_platform_linux)
+  endif()
 endif()

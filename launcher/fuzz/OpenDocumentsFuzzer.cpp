@@ -1,14 +1,14 @@
 // Launches the delegate against the fakes, hands it one open-documents event
 // built from the input, lets the launch check come due, and checks on every
 // input:
-//  - every child started is the bundle's agent, <bundle>/Contents/MacOS/vxm,
-//    with exactly the arguments "import" and one path ending in ".vxm";
+//  - every child started is the client's agent, <folder>/vxm, with exactly
+//    the arguments "import" and one path ending in ".vxm";
 //  - those paths are, in order, the items' paths (a file URL's path, else the
 //    string) that end in ".vxm", each run waited for before the next starts;
 //  - the service manager is never started, and the reply is never read;
 //  - the application terminates exactly once.
 //
-// Input: a flags byte, a delay byte, the bundle path, then items to the end.
+// Input: a flags byte, a delay byte, the agent's folder, then items to the end.
 // Texts are a length byte and that many bytes. An item is a kind byte (file
 // URL, string, both, neither, missing) and, for the kinds that carry them,
 // its texts.
@@ -139,8 +139,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     platform::FakeMainQueue mainQueue;
     platform::FakeChildProcesses childProcesses{journal};
     platform::FakeLaunchEnvironment environment;
-    environment.bundle = reader.text();
-    const std::string agent = environment.bundle + "/Contents/MacOS/vxm";
+    environment.agent = reader.text() + "/vxm";
+    const std::string& agent = environment.agent;
     const bool agentMissing = (flags & kAgentMissing) != 0U;
     if (agentMissing) {
         childProcesses.missingExecutables.insert(agent);
@@ -167,7 +167,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     const auto& starts = childProcesses.starts();
     check(std::none_of(starts.begin(), starts.end(),
-                       [](const auto& start) { return start.executablePath == "/bin/launchctl"; }));
+                       [&](const auto& start) { return start.executablePath == environment.serviceManager; }));
     check(starts.size() == event.expectedImports.size());
     for (std::size_t i = 0; i < starts.size(); ++i) {
         check(starts[i].executablePath == agent);

@@ -55,36 +55,17 @@ protected:
     Lines effects() const { return Lines(journal.lines().begin() + 2, journal.lines().end()); }
 };
 
-TEST_F(AppDelegateTest, PlainLaunchBootstrapsLaunchAgentAfterHalfASecondThenTerminates) {
-    if (kAppIdentifier != "com.vexomi.client") {
-        GTEST_SKIP() << "built with the identifier " << kAppIdentifier;
-    }
+TEST_F(AppDelegateTest, PlainLaunchStartsTheLaunchAgentAfterHalfASecondThenTerminates) {
     launch();
     mainQueue.advance(499ms);
     EXPECT_EQ(effects(), Lines{});
 
     mainQueue.advance(1ms);
-    const std::string plist = "/Users/ana/Library/LaunchAgents/com.vexomi.client.plist";
-    EXPECT_EQ(childProcesses.starts(),
-              std::vector<Start>({{"/bin/launchctl", {"bootstrap", "gui/501", plist}, true}}));
-    EXPECT_EQ(effects(), (Lines{"start /bin/launchctl bootstrap gui/501 " + plist, "waited /bin/launchctl",
+    const std::string identifier(kAppIdentifier);
+    EXPECT_EQ(childProcesses.starts(), std::vector<Start>({{"/bin/service-manager", {"start", identifier}, true}}));
+    EXPECT_EQ(effects(), (Lines{"start /bin/service-manager start " + identifier, "waited /bin/service-manager",
                                 "terminate"}));
     EXPECT_FALSE(appDelegate->opened());
-}
-
-TEST_F(AppDelegateTest, BootstrapNamesTheUserInDecimalAndTheHomeAsGiven) {
-    environment.uid = 4294967294U;
-    environment.home = "/home/ana maría";
-    appDelegate->startService();
-    ASSERT_EQ(childProcesses.starts().size(), 1U);
-    EXPECT_EQ(childProcesses.starts()[0].arguments,
-              (Lines{"bootstrap", "gui/4294967294",
-                     "/home/ana maría/Library/LaunchAgents/" + std::string(kAppIdentifier) + ".plist"}));
-    EXPECT_EQ(application.terminateCount(), 0) << "startService only bootstraps";
-
-    environment.uid = 0;
-    appDelegate->startService();
-    EXPECT_EQ(childProcesses.starts()[1].arguments[1], "gui/0");
 }
 
 TEST_F(AppDelegateTest, HandlerIsRegisteredAtWillFinishBeforeTheCheckIsScheduled) {
@@ -195,10 +176,10 @@ TEST_F(AppDelegateTest, AgentThatCannotStartIsDroppedAndLaterItemsAreStillTried)
 }
 
 TEST_F(AppDelegateTest, MissingServiceManagerStillEndsInTermination) {
-    childProcesses.missingExecutables = {"/bin/launchctl"};
+    childProcesses.missingExecutables = {"/bin/service-manager"};
     launch();
     mainQueue.advance(500ms);
-    EXPECT_EQ(effects(), (Lines{"cannot start /bin/launchctl", "terminate"}));
+    EXPECT_EQ(effects(), (Lines{"cannot start /bin/service-manager", "terminate"}));
 }
 
 TEST_F(AppDelegateTest, OpenedIsSetBeforeTheEventIsReadAndTheReplyIsNeverTouched) {

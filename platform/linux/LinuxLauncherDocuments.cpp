@@ -112,14 +112,26 @@ std::optional<std::string> filePathFromURI(std::string_view uri) {
     return percentDecode(rest.substr(0, rest.find_first_of("?#")));
 }
 
-AppleEventDescriptor::Ref makeOpenDocumentsEvent(const std::vector<std::string>& arguments) {
+std::string documentPathFromArgument(std::string_view argument, std::string_view workingFolder) {
+    if (argument.starts_with('/')) {
+        return std::string(argument);
+    }
+    std::string path(workingFolder.empty() ? "." : workingFolder);
+    if (!path.ends_with('/')) {
+        path.push_back('/');
+    }
+    return path.append(argument);
+}
+
+AppleEventDescriptor::Ref makeOpenDocumentsEvent(const std::vector<std::string>& arguments,
+                                                 std::string_view workingFolder) {
     auto list = std::make_shared<CommandLineDescriptor>();
     for (const std::string& argument : arguments) {
         auto item = std::make_shared<CommandLineDescriptor>();
         if (isFileURI(argument)) {
             item->fileURL = filePathFromURI(argument);
         } else {
-            item->string = argument;
+            item->string = documentPathFromArgument(argument, workingFolder);
         }
         list->items.push_back(std::move(item));
     }

@@ -1,27 +1,44 @@
 #include "platform/linux/LinuxLauncherPlatform.h"
 
-#include <pwd.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <memory>
+#include <string>
+#include <utility>
 
 #include "platform/linux/LinuxLauncherDocuments.h"
 
 namespace vxm::platform {
 
-std::string bundlePathForExecutable(std::string_view executablePath) {
+std::string agentPathForExecutable(std::string_view executablePath) {
     const std::size_t slash = executablePath.rfind('/');
     if (slash == std::string_view::npos) {
-        return ".";
+        return "";
     }
-    std::string_view folder = executablePath.substr(0, slash);
-    constexpr std::string_view kExecutableFolder = "/Contents/MacOS";
-    if (folder.ends_with(kExecutableFolder)) {
-        folder.remove_suffix(kExecutableFolder.size());
-    }
-    return folder.empty() ? "/" : std::string(folder);
+    return std::string(executablePath.substr(0, slash + 1)) + "vxm";
 }
+
+namespace {
+
+// The working folder, or empty when it cannot be told (it was removed, or
+// its path is out of reach).
+std::string workingFolder() {
+    std::string buffer(256, '\0');
+    while (::getcwd(buffer.data(), buffer.size()) == nullptr) {
+        if (errno != ERANGE) {
+            return "";
+        }
+        buffer.resize(buffer.size() * 2);
+    }
+    buffer.resize(std::char_traits<char>::length(buffer.c_str()));
+    // Older kernels name a folder out of this process's reach "(unreachable)…":
+    // no folder to take a relative path from.
+    return buffer.starts_with('/') ? buffer : "";
+}
+
+}  // namespace
 
 void LinuxAppleEventManager::setEventHandler(Handler handler, FourCharCode eventClass, FourCharCode eventID) {
     handlers_[{eventClass, eventID}] = std::move(handler);
@@ -40,7 +57,8 @@ void LinuxApplication::run() {
         delegate_->applicationWillFinishLaunching();
     }
     if (!documents_.empty()) {
-        mainQueue_.async([this, event = makeOpenDocumentsEvent(documents_), reply = makeNullDescriptor()] {
+        auto event = makeOpenDocumentsEvent(documents_, workingFolder());
+        mainQueue_.async([this, event = std::move(event), reply = makeNullDescriptor()] {
             events_.dispatch(kCoreEventClass, kAEOpenDocuments, *event, *reply);
         });
     }
@@ -54,42 +72,25 @@ void LinuxApplication::terminate() {
     std::_Exit(0);
 }
 
-std::string LinuxLaunchEnvironment::bundlePath() const {
+std::string LinuxLaunchEnvironment::agentPath() const {
     std::string buffer(256, '\0');
     for (;;) {
         const ssize_t length = ::readlink("/proc/self/exe", buffer.data(), buffer.size());
         if (length < 0) {
-            // Without its own path the launcher has no bundle; the agent then
-            // cannot be found and every import is dropped.
-            return ".";
+            // Without its own path the launcher cannot find the agent, and
+            // every import is dropped.
+            return "";
         }
         if (static_cast<std::size_t>(length) < buffer.size()) {
             buffer.resize(static_cast<std::size_t>(length));
-            return bundlePathForExecutable(buffer);
+            return agentPathForExecutable(buffer);
         }
         buffer.resize(buffer.size() * 2);
     }
 }
 
-std::uint32_t LinuxLaunchEnvironment::userID() const {
-    return ::getuid();
-}
-
-std::string LinuxLaunchEnvironment::homeDirectory() const {
-    // Nothing in the launcher changes its environment.
-    const char* home = std::getenv("HOME");  // NOLINT(concurrency-mt-unsafe)
-    if (home != nullptr && *home != '\0') {
-        return home;
-    }
-    const long suggested = ::sysconf(_SC_GETPW_R_SIZE_MAX);
-    std::string buffer(suggested > 0 ? static_cast<std::size_t>(suggested) : 16384, '\0');
-    passwd entry{};
-    passwd* found = nullptr;
-    if (::getpwuid_r(::getuid(), &entry, buffer.data(), buffer.size(), &found) == 0 && found != nullptr &&
-        found->pw_dir != nullptr) {
-        return found->pw_dir;
-    }
-    return "";
+Command LinuxLaunchEnvironment::launchAgentStart(std::string_view appIdentifier) const {
+    return {"/usr/bin/systemctl", {"--user", "start", std::string(appIdentifier) + ".service"}};
 }
 
 }  // namespace vxm::platform

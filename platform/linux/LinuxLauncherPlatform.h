@@ -14,9 +14,11 @@
 
 namespace vxm::platform {
 
-// The bundle folder of an executable: X when the executable lies in
-// "X/Contents/MacOS/", otherwise the executable's own folder.
-std::string bundlePathForExecutable(std::string_view executablePath);
+// The client's agent for a launcher at `executablePath`: "vxm" in the same
+// folder (in a bundle-shaped folder "X/Contents/MacOS/", that is the bundle's
+// agent). Empty for a path without a folder, so that nothing is run from
+// wherever the launcher happens to be started.
+std::string agentPathForExecutable(std::string_view executablePath);
 
 // Hands events to the handler registered for their class and identifier.
 class LinuxAppleEventManager : public AppleEventManager {
@@ -33,10 +35,10 @@ private:
 };
 
 // The launcher's application on this machine. Documents come on the command
-// line: when there are any, one open-documents event listing them in order is
-// queued on the main queue once the delegate has been told that launching
-// will finish, before it is told that launching did finish. With none, no
-// event ever comes.
+// line: when there are any, one open-documents event listing them in order
+// (relative paths taken from the working folder) is queued on the main queue
+// once the delegate has been told that launching will finish, before it is
+// told that launching did finish. With none, no event ever comes.
 class LinuxApplication : public Application {
 public:
     LinuxApplication(MainQueue& mainQueue, LinuxAppleEventManager& events, std::vector<std::string> documents)
@@ -57,13 +59,13 @@ private:
     ApplicationDelegate* delegate_ = nullptr;
 };
 
-// The bundle comes from the path of the running executable (/proc/self/exe),
-// the user from getuid, the home folder from $HOME or else the user database.
+// The agent lies beside the running executable (/proc/self/exe), where the
+// package installs both; the launch agent is the user's systemd unit
+// "<identifier>.service", started with `systemctl --user start`.
 class LinuxLaunchEnvironment : public LaunchEnvironment {
 public:
-    std::string bundlePath() const override;
-    std::uint32_t userID() const override;
-    std::string homeDirectory() const override;
+    std::string agentPath() const override;
+    Command launchAgentStart(std::string_view appIdentifier) const override;
 };
 
 }  // namespace vxm::platform

@@ -37,9 +37,16 @@ TEST(FilePathFromURITest, RejectsWhatNamesNoLocalPath) {
     }
 }
 
+TEST(OpenDocumentsEventTest, RelativePathsAreTakenFromTheWorkingFolder) {
+    EXPECT_EQ(documentPathFromArgument("-r.vxm", "/home/ana"), "/home/ana/-r.vxm");
+    EXPECT_EQ(documentPathFromArgument("d/a.vxm", "/"), "/d/a.vxm");
+    EXPECT_EQ(documentPathFromArgument("--help.vxm", ""), "./--help.vxm");
+    EXPECT_EQ(documentPathFromArgument("//x/a.vxm", "/w"), "//x/a.vxm");
+}
+
 TEST(OpenDocumentsEventTest, ListsArgumentsInOrderAsFileURLsOrStrings) {
     const auto event = makeOpenDocumentsEvent(
-        {"file:///tmp/a%20b.vxm", "/tmp/c d.vxm", "file://server/x.vxm", "filed.vxm", "File:///tmp/e.vxm"});
+        {"file:///tmp/a%20b.vxm", "/tmp/c d.vxm", "file://server/x.vxm", "filed.vxm", "File:///tmp/e.vxm"}, "/w");
     EXPECT_EQ(event->paramDescriptor(fourCharCode("xxxx")), nullptr);
     const auto list = event->paramDescriptor(keyDirectObject);
     ASSERT_NE(list, nullptr);
@@ -54,7 +61,7 @@ TEST(OpenDocumentsEventTest, ListsArgumentsInOrderAsFileURLsOrStrings) {
     const Expected expected[] = {{"/tmp/a b.vxm", std::nullopt},
                                  {std::nullopt, "/tmp/c d.vxm"},
                                  {std::nullopt, std::nullopt},
-                                 {std::nullopt, "filed.vxm"},
+                                 {std::nullopt, "/w/filed.vxm"},
                                  {"/tmp/e.vxm", std::nullopt}};
     for (int index = 1; index <= 5; ++index) {
         const auto item = list->descriptorAtIndex(index);

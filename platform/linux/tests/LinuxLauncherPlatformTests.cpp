@@ -2,12 +2,9 @@
 
 #include <gtest/gtest.h>
 
-#include <pwd.h>
 #include <unistd.h>
 
 #include <chrono>
-#include <cstdlib>
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -18,15 +15,24 @@ namespace {
 
 using namespace std::chrono_literals;
 
-TEST(BundlePathTest, FolderAboveContentsMacOSOrElseTheExecutablesFolder) {
-    EXPECT_EQ(bundlePathForExecutable("/Applications/X.app/Contents/MacOS/vxm-launcher"), "/Applications/X.app");
-    EXPECT_EQ(bundlePathForExecutable("/home/ana/My Apps/V ü.app/Contents/MacOS/l"), "/home/ana/My Apps/V ü.app");
-    EXPECT_EQ(bundlePathForExecutable("/opt/vexomi/bin/vxm-launcher"), "/opt/vexomi/bin");
-    EXPECT_EQ(bundlePathForExecutable("/a/XContents/MacOS/l"), "/a/XContents/MacOS");
-    EXPECT_EQ(bundlePathForExecutable("/a/contents/macos/l"), "/a/contents/macos");
-    EXPECT_EQ(bundlePathForExecutable("/a/Contents/MacOS/sub/l"), "/a/Contents/MacOS/sub");
-    EXPECT_EQ(bundlePathForExecutable("/Contents/MacOS/l"), "/");
-    EXPECT_EQ(bundlePathForExecutable("/l"), "/");
+TEST(AgentPathTest, VxmBesideTheExecutable) {
+    EXPECT_EQ(agentPathForExecutable("/Applications/X.app/Contents/MacOS/vxm-launcher"),
+              "/Applications/X.app/Contents/MacOS/vxm");
+    EXPECT_EQ(agentPathForExecutable("/usr/libexec/vexomi/vxm-launcher"), "/usr/libexec/vexomi/vxm");
+    EXPECT_EQ(agentPathForExecutable("/home/ana/My Apps/V ü/l"), "/home/ana/My Apps/V ü/vxm");
+    EXPECT_EQ(agentPathForExecutable("/l"), "/vxm");
+    EXPECT_EQ(agentPathForExecutable("vxm-launcher"), "") << "never the working folder's vxm";
+}
+
+TEST(LinuxLaunchEnvironmentTest, AgentBesideThisProcessAndTheUsersSystemdUnit) {
+    const LinuxLaunchEnvironment environment;
+    std::string self(4096, '\0');
+    const ssize_t length = ::readlink("/proc/self/exe", self.data(), self.size());
+    ASSERT_GT(length, 0);
+    self.resize(static_cast<std::size_t>(length));
+    EXPECT_EQ(environment.agentPath(), self.substr(0, self.rfind('/')) + "/vxm");
+    EXPECT_EQ(environment.launchAgentStart("org.example.c"),
+              (Command{"/usr/bin/systemctl", {"--user", "start", "org.example.c.service"}}));
 }
 
 // Records the launch notifications and the open-documents events it gets.
@@ -80,54 +86,6 @@ TEST(LinuxApplicationTest, WithoutDocumentsNoEventComes) {
     application.setDelegate(&delegate);
     application.run();
     EXPECT_EQ(delegate.seen, (std::vector<std::string>{"will", "did", "check"}));
-}
-
-// Sets an environment variable for one test, restoring it afterwards. Tests
-// run on one thread, so changing the environment is safe here.
-// NOLINTBEGIN(concurrency-mt-unsafe)
-class ScopedEnvironment {
-public:
-    ScopedEnvironment(const char* name, const char* value) : name_(name) {
-        if (const char* old = std::getenv(name)) {
-            old_ = old;
-        }
-        if (value != nullptr) {
-            ::setenv(name, value, 1);
-        } else {
-            ::unsetenv(name);
-        }
-    }
-    ~ScopedEnvironment() {
-        if (old_) {
-            ::setenv(name_, old_->c_str(), 1);
-        } else {
-            ::unsetenv(name_);
-        }
-    }
-    ScopedEnvironment(const ScopedEnvironment&) = delete;
-    ScopedEnvironment& operator=(const ScopedEnvironment&) = delete;
-
-private:
-    const char* name_;
-    std::optional<std::string> old_;
-};
-
-// NOLINTEND(concurrency-mt-unsafe)
-
-TEST(LinuxLaunchEnvironmentTest, HomeComesFromHOMEElseTheUserDatabase) {
-    const LinuxLaunchEnvironment environment;
-    {
-        const ScopedEnvironment home("HOME", "/home/ana maría");
-        EXPECT_EQ(environment.homeDirectory(), "/home/ana maría");
-    }
-    const passwd* user = ::getpwuid(::getuid());  // NOLINT(concurrency-mt-unsafe)
-    if (user == nullptr) {
-        GTEST_SKIP() << "this user has no entry in the user database";
-    }
-    for (const char* value : {static_cast<const char*>(nullptr), ""}) {
-        const ScopedEnvironment home("HOME", value);
-        EXPECT_EQ(environment.homeDirectory(), user->pw_dir);
-    }
 }
 
 }  // namespace
