@@ -116,11 +116,12 @@ void TunnelManager::startTunnel(const ManagerRef& manager, const TunnelConfig& c
 
 std::optional<std::string> TunnelManager::vpnIP(const platform::TunnelProviderManager& manager) {
     const auto* protocol = std::get_if<TunnelProviderProtocol>(&manager.protocolConfiguration);
-    if (protocol == nullptr || !protocol->providerConfiguration) {
+    const platform::ProviderConfiguration* values = protocol != nullptr ? protocol->providerConfiguration.get() : nullptr;
+    if (values == nullptr) {
         return std::nullopt;
     }
-    auto address = protocol->providerConfiguration->find("address");
-    if (address == protocol->providerConfiguration->end() || !address->second.is_string()) {
+    auto address = values->find("address");
+    if (address == values->end() || !address->second.is_string()) {
         return std::nullopt;
     }
     return addressBeforePrefix(address->second.get_ref<const std::string&>());
