@@ -61,13 +61,10 @@ void TunnelManager::loadAll(platform::VPNConfigurationStore& store, ManagersComp
             return;
         }
         const std::string identifier = providerBundleIdentifier();
-        std::vector<ManagerRef> kept;
-        for (ManagerRef& manager : loaded.value()) {
-            if (belongsToClient(*manager, identifier)) {
-                kept.push_back(std::move(manager));
-            }
-        }
-        completion(std::move(kept));
+        // Filtered in place: a store may hold thousands.
+        std::vector<ManagerRef> managers = std::move(loaded.value());
+        std::erase_if(managers, [&](const ManagerRef& manager) { return !belongsToClient(*manager, identifier); });
+        completion(std::move(managers));
     });
 }
 
