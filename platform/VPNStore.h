@@ -29,6 +29,53 @@ enum class VPNStatus : int {
 // only, but a stored value may be of any JSON type.
 using ProviderConfiguration = std::map<std::string, nlohmann::json>;
 
+// Where a stored configuration's provider configuration is read from when it
+// is first looked at: the store that loaded the configuration.
+class ProviderConfigurationSource {
+public:
+    virtual ~ProviderConfigurationSource() = default;
+
+    // What configuration `key` holds now; none when it holds none, when what
+    // it holds cannot be decoded, or when it cannot be read or is gone.
+    [[nodiscard]] virtual std::optional<ProviderConfiguration> readProviderConfiguration(std::int64_t key) = 0;
+};
+
+// A configuration's provider configuration: none, values, or the one a store
+// keeps for a configuration, read from the store when first looked at. A
+// store loads every configuration and the tool reads one at most, so the
+// others are neither copied nor decoded. One that cannot be decoded reads as
+// none: a damaged configuration leaves the others, and itself, usable.
+//
+// Like the handle that holds it, not for reading from two threads at once.
+class LazyProviderConfiguration {
+public:
+    LazyProviderConfiguration() = default;
+    LazyProviderConfiguration(std::nullopt_t /*none*/) {}  // NOLINT(google-explicit-constructor)
+    LazyProviderConfiguration(ProviderConfiguration values);  // NOLINT(google-explicit-constructor)
+
+    // What configuration `key` of `source` holds, read when first looked at;
+    // none once the source is gone.
+    static LazyProviderConfiguration stored(std::weak_ptr<ProviderConfigurationSource> source, std::int64_t key);
+
+    // The values; null for none. Valid until this is assigned to or destroyed.
+    [[nodiscard]] const ProviderConfiguration* get() const;
+    [[nodiscard]] bool hasValue() const { return get() != nullptr; }
+
+    // The key of the stored configuration this stands for, while it stands
+    // for one of `source`: the store then copies what it holds, read or not.
+    [[nodiscard]] std::optional<std::int64_t> storedKey(const ProviderConfigurationSource& source) const;
+
+    // Equal when they read as equal.
+    bool operator==(const LazyProviderConfiguration& other) const;
+
+private:
+    std::weak_ptr<ProviderConfigurationSource> source_;
+    std::int64_t key_ = 0;
+    mutable bool read_ = true;
+    // Shared by copies: never changed once made.
+    mutable std::shared_ptr<const ProviderConfiguration> values_;
+};
+
 // A configuration without a protocol.
 struct NoProtocol {
     bool operator==(const NoProtocol&) const = default;
@@ -38,7 +85,7 @@ struct NoProtocol {
 struct TunnelProviderProtocol {
     std::optional<std::string> providerBundleIdentifier;
     std::string serverAddress;
-    std::optional<ProviderConfiguration> providerConfiguration;
+    LazyProviderConfiguration providerConfiguration;
 
     bool operator==(const TunnelProviderProtocol&) const = default;
 };

@@ -13,9 +13,8 @@ namespace vxm::platform {
 std::optional<std::string> encodeProviderConfiguration(const ProviderConfiguration& configuration);
 
 // Reads back what encodeProviderConfiguration wrote; no value when `json` is
-// not a JSON object. Objects whose values are all plain text, the common case,
-// are read without building a JSON tree first: loading thousands of
-// configurations spends most of its time here.
+// not a JSON object. The store decodes a configuration's text only when its
+// values are first looked at.
 std::optional<ProviderConfiguration> decodeProviderConfiguration(std::string_view json);
 
 }  // namespace vxm::platform

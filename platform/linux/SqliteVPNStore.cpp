@@ -116,7 +116,7 @@ void SqliteVPNStore::save(ManagerRef manager, ErrorCompletion completion) {
     std::optional<Columns> columns;
     std::optional<Error> unsaveable;
     try {
-        columns = columnsOf(*manager);
+        columns = columnsOf(*manager, impl.store());
     } catch (const Failure& stopped) {
         unsaveable = stopped.error;
     }

@@ -39,8 +39,9 @@ namespace vxm::platform {
 // StoreConnection owns and locks: OperationQueue runs the operations with a
 // completion, StatusCache keeps the statuses last read, StoreObservers runs
 // the observers' blocks, StandInProvider moves statuses, and StoreQueries
-// holds the SQL and maps rows to handles. Destroy the store with its main
-// queue stopped.
+// holds the SQL and maps rows to handles. A loaded handle's provider
+// configuration is read through StoreConnection when first looked at (none
+// once the store is destroyed). Destroy the store with its main queue stopped.
 class SqliteVPNStore final : public VPNConfigurationStore {
 public:
     SqliteVPNStore(AsioMainQueue& mainQueue, std::string path);

@@ -6,6 +6,7 @@
 
 #include <sys/stat.h>
 
+#include "platform/linux/ProviderConfigurationCoding.h"
 #include "platform/linux/StoreFile.h"
 
 namespace vxm::platform {
@@ -18,7 +19,7 @@ Connection& StoreConnection::openLocked() {
     }
     try {
         OpenedStoreFile file = openStoreFile(path_);
-        auto connection = std::make_unique<Connection>(path_, std::move(file.db));
+        auto connection = std::make_unique<Connection>(std::move(file.db), weak_from_this());
         // Beside the file as resolved, so that every process of the store
         // signals through one file whatever path it was given.
         signal_.open(file.path);
@@ -30,9 +31,13 @@ Connection& StoreConnection::openLocked() {
     }
 }
 
-CachedStatus StoreConnection::liveStatusLocked(std::int64_t key) {
+bool StoreConnection::deletedLocked() const {
     struct stat identity {};
-    if (!connection_ && deleted_ && ::stat(path_.c_str(), &identity) != 0 && errno == ENOENT) {
+    return !connection_ && deleted_ && ::stat(path_.c_str(), &identity) != 0 && errno == ENOENT;
+}
+
+CachedStatus StoreConnection::liveStatusLocked(std::int64_t key) {
+    if (deletedLocked()) {
         return {.status = VPNStatus::invalid, .changes = -1, .stamp = signal_.stamp()};
     }
     Connection& connection = openLocked();
@@ -40,6 +45,23 @@ CachedStatus StoreConnection::liveStatusLocked(std::int64_t key) {
     // it makes the next call read again.
     const std::int64_t stamp = signal_.stamp();
     return statuses_.live(connection, key, stamp);
+}
+
+std::optional<ProviderConfiguration> StoreConnection::readProviderConfiguration(std::int64_t key) {
+    const std::lock_guard lock(mutex_);
+    std::optional<ProviderConfiguration> values;
+    guard(Access::read, [&]() -> std::optional<Error> {
+        if (deletedLocked()) {
+            return std::nullopt;
+        }
+        sqlite::Statement::Use row = openLocked().statement(selectProviderConfiguration).use();
+        row.bind(1, key);
+        if (row.step() && !row.isNull(0)) {
+            values = decodeProviderConfiguration(row.view(0));
+        }
+        return std::nullopt;
+    });
+    return values;  // every failure reads as none, as said
 }
 
 void StoreConnection::rememberIdentityLocked() {

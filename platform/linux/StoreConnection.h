@@ -23,9 +23,19 @@ enum class Access { read, write };
 // The state that every part of one SqliteVPNStore shares, and the lock that
 // guards it: the connection to the store file, opened on first use, and the
 // statuses last read through it. Also the change signal beside the file.
-class StoreConnection {
+//
+// The handles that the store loads read their provider configurations
+// through it when first looked at: it is where they come from. Make it with
+// std::make_shared.
+class StoreConnection final : public ProviderConfigurationSource,
+                              public std::enable_shared_from_this<StoreConnection> {
 public:
     explicit StoreConnection(std::string path);
+
+    // What configuration `key` holds now, decoded; none when it holds none,
+    // holds text that cannot be decoded, is gone, or the store cannot be
+    // read. Takes the lock: never call it from work that holds it.
+    [[nodiscard]] std::optional<ProviderConfiguration> readProviderConfiguration(std::int64_t key) override;
 
     [[nodiscard]] const std::string& path() const { return path_; }
 
@@ -83,6 +93,9 @@ public:
 
 private:
     void rememberIdentityLocked();
+    // The store file was deleted under the connection and none stands at the
+    // path now: what was stored is gone, and reading makes no new store.
+    bool deletedLocked() const;
 
     const std::string path_;
     StatusSignal signal_;

@@ -13,16 +13,22 @@ namespace {
 
 using sqlite::Statement;
 
+// A stored provider configuration is read when first looked at, not with its
+// row: the rows say only whether there is one.
 constexpr std::array<const char*, queryCount> kQueries = {
     "SELECT key, display_name, protocol, other_protocol_kind, provider_bundle_identifier, server_address,"
-    " provider_configuration, enabled, status, status_changes FROM configurations ORDER BY key",
+    " provider_configuration IS NOT NULL, enabled, status, status_changes FROM configurations ORDER BY key",
     "SELECT key, display_name, protocol, other_protocol_kind, provider_bundle_identifier, server_address,"
-    " provider_configuration, enabled, status, status_changes FROM configurations WHERE key = ?1",
+    " provider_configuration IS NOT NULL, enabled, status, status_changes FROM configurations WHERE key = ?1",
+    // ?7 is the provider configuration's text, unless ?9 names the stored
+    // configuration whose own is to be copied.
     "INSERT INTO configurations (display_name, protocol, other_protocol_kind, provider_bundle_identifier,"
-    " server_address, provider_configuration, enabled) VALUES (?2, ?3, ?4, ?5, ?6, ?7, ?8)",
+    " server_address, provider_configuration, enabled) VALUES (?2, ?3, ?4, ?5, ?6,"
+    " CASE WHEN ?9 IS NULL THEN ?7 ELSE (SELECT provider_configuration FROM configurations WHERE key = ?9) END, ?8)",
     "UPDATE configurations SET display_name = ?2, protocol = ?3, other_protocol_kind = ?4,"
-    " provider_bundle_identifier = ?5, server_address = ?6, provider_configuration = ?7, enabled = ?8"
-    " WHERE key = ?1",
+    " provider_bundle_identifier = ?5, server_address = ?6, provider_configuration ="
+    " CASE WHEN ?9 IS NULL THEN ?7 ELSE (SELECT provider_configuration FROM configurations WHERE key = ?9) END,"
+    " enabled = ?8 WHERE key = ?1",
     "DELETE FROM configurations WHERE key = ?1",
     "SELECT status, status_changes, enabled FROM configurations WHERE key = ?1",
     "UPDATE configurations SET status = ?2, status_changes = status_changes + 1 WHERE key = ?1 AND status <> ?2",
@@ -31,11 +37,12 @@ constexpr std::array<const char*, queryCount> kQueries = {
     " WHERE key = ?1 AND status IN (2, 3, 4, 5)",
     "SELECT key FROM configurations WHERE key > ?1 AND display_name = ?2 AND protocol = 'tunnel-provider'"
     " AND provider_bundle_identifier IS ?3 ORDER BY key LIMIT 1",
+    "SELECT provider_configuration FROM configurations WHERE key = ?1",
 };
 
 }  // namespace
 
-Columns columnsOf(const TunnelProviderManager& manager) {
+Columns columnsOf(const TunnelProviderManager& manager, const ProviderConfigurationSource& store) {
     Columns columns;
     columns.displayName = manager.localizedDescription;
     columns.enabled = manager.isEnabled;
@@ -46,8 +53,11 @@ Columns columnsOf(const TunnelProviderManager& manager) {
         columns.protocol = "tunnel-provider";
         columns.bundleIdentifier = provider->providerBundleIdentifier;
         columns.serverAddress = provider->serverAddress;
-        if (provider->providerConfiguration) {
-            columns.providerConfiguration = encodeProviderConfiguration(*provider->providerConfiguration);
+        columns.providerConfigurationOf = provider->providerConfiguration.storedKey(store);
+        if (columns.providerConfigurationOf) {
+            // Copied in the store.
+        } else if (const ProviderConfiguration* values = provider->providerConfiguration.get()) {
+            columns.providerConfiguration = encodeProviderConfiguration(*values);
             if (!columns.providerConfiguration) {
                 // Never quote the value: it may be a private key.
                 throw Failure{{"the provider configuration holds text that is not valid UTF-8"}};
@@ -67,10 +77,15 @@ void bindColumns(Statement::Use& use, const Columns& columns) {
         .bindOptional(6, columns.serverAddress)
         .bindOptional(7, columns.providerConfiguration)
         .bind(8, std::int64_t{columns.enabled ? 1 : 0});
+    if (columns.providerConfigurationOf) {
+        use.bind(9, *columns.providerConfigurationOf);
+    } else {
+        use.bindOptional(9, std::nullopt);
+    }
 }
 
-Connection::Connection(std::string path, std::unique_ptr<sqlite::Database> db)
-    : path_(std::move(path)), db_(std::move(db)) {}
+Connection::Connection(std::unique_ptr<sqlite::Database> db, std::weak_ptr<ProviderConfigurationSource> source)
+    : db_(std::move(db)), source_(std::move(source)) {}
 
 Statement& Connection::statement(Query query) {
     if (!statements_[query]) {
@@ -81,8 +96,7 @@ Statement& Connection::statement(Query query) {
 
 // Sets the handle's properties from a row of selectAll or selectOne.
 void Connection::readInto(TunnelProviderManager& manager, Statement::Use& row) const {
-    const std::int64_t key = row.integer(0);
-    manager.storeKey = key;
+    manager.storeKey = row.integer(0);
     manager.localizedDescription = row.optionalText(1);
     manager.isEnabled = row.integer(7) != 0;
     const std::string_view protocol = row.view(2);
@@ -97,12 +111,8 @@ void Connection::readInto(TunnelProviderManager& manager, Statement::Use& row) c
     TunnelProviderProtocol provider{.providerBundleIdentifier = row.optionalText(4),
                                     .serverAddress = row.text(5),
                                     .providerConfiguration = std::nullopt};
-    if (!row.isNull(6)) {
-        provider.providerConfiguration = decodeProviderConfiguration(row.view(6));
-        if (!provider.providerConfiguration) {
-            throw Failure{{"the VPN configuration store at " + path_ + " holds a damaged configuration (number " +
-                           std::to_string(key) + ")"}};
-        }
+    if (row.integer(6) != 0) {
+        provider.providerConfiguration = LazyProviderConfiguration::stored(source_, *manager.storeKey);
     }
     manager.protocolConfiguration = std::move(provider);
 }

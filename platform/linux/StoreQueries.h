@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
@@ -33,10 +34,11 @@ enum Query : std::size_t {
     finishConnecting,
     stopOne,
     storedSince,
+    selectProviderConfiguration,
     queryCount,
 };
 
-// A configuration's stored columns, bound as ?2 to ?8 of insertOne and updateOne.
+// A configuration's stored columns, bound as ?2 to ?9 of insertOne and updateOne.
 struct Columns {
     std::optional<std::string> displayName;
     std::string protocol;
@@ -44,31 +46,38 @@ struct Columns {
     std::optional<std::string> bundleIdentifier;
     std::optional<std::string> serverAddress;
     std::optional<std::string> providerConfiguration;
+    // The stored configuration whose provider configuration is copied
+    // instead: as it is stored, never decoded, even when damaged.
+    std::optional<std::int64_t> providerConfigurationOf;
     bool enabled = false;
 };
 
-// The columns that store the handle's properties. Throws Failure for a value
-// that cannot be stored; the error never quotes it.
-Columns columnsOf(const TunnelProviderManager& manager);
+// The columns that store the handle's properties. A provider configuration
+// that still stands for one of `store`'s own is copied within the store,
+// never read through `store` here. Throws Failure for a value that cannot be
+// stored; the error never quotes it.
+Columns columnsOf(const TunnelProviderManager& manager, const ProviderConfigurationSource& store);
 
 void bindColumns(sqlite::Statement::Use& use, const Columns& columns);
 
-// The open store file at `path` with its statements. Not safe for use by two
+// The open store file with its statements. Not safe for use by two
 // threads at once: StoreConnection's lock guards it.
 class Connection {
 public:
-    Connection(std::string path, std::unique_ptr<sqlite::Database> db);
+    // `source` is where the provider configurations of the rows read are
+    // read from when first looked at: the store this connection belongs to.
+    Connection(std::unique_ptr<sqlite::Database> db, std::weak_ptr<ProviderConfigurationSource> source);
 
     sqlite::Statement& statement(Query query);
     [[nodiscard]] sqlite::Database& db() const { return *db_; }
 
-    // Sets the handle's properties from a row of selectAll or selectOne.
-    // Throws Failure for a row that cannot be read.
+    // Sets the handle's properties from a row of selectAll or selectOne. Its
+    // provider configuration is not read yet: a damaged one reads as none.
     void readInto(TunnelProviderManager& manager, sqlite::Statement::Use& row) const;
 
 private:
-    const std::string path_;
     std::unique_ptr<sqlite::Database> db_;
+    const std::weak_ptr<ProviderConfigurationSource> source_;
     std::array<std::unique_ptr<sqlite::Statement>, queryCount> statements_;
 };
 

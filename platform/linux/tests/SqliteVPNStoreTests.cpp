@@ -92,6 +92,23 @@ void runSql(const std::string& path, const char* sql) {
     sqlite3_close(db);
 }
 
+// The first column of the first row that `sql` yields on the store file, as
+// text ("NULL" for none).
+std::string querySql(const std::string& path, const std::string& sql) {
+    sqlite3* db = nullptr;
+    EXPECT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
+    std::string first;
+    sqlite3_exec(
+        db, sql.c_str(),
+        [](void* out, int, char** values, char**) {
+            *static_cast<std::string*>(out) = values[0] != nullptr ? values[0] : "NULL";
+            return 0;
+        },
+        &first, nullptr);
+    sqlite3_close(db);
+    return first;
+}
+
 bool eventually(const std::function<bool()>& condition, std::chrono::milliseconds timeout = 3s) {
     const auto deadline = std::chrono::steady_clock::now() + timeout;
     while (!condition()) {
@@ -152,6 +169,12 @@ TEST_F(SqliteVPNStoreTest, KeepsEveryPropertyInTheOrderOfFirstSave) {
     other->localizedDescription = "Office (renamed)";
     ASSERT_EQ(saveNow(other), std::nullopt);
 
+    // Another program damaged one: it loads with none, and keeps its text.
+    const std::string damaged = R"({"address":"10.0.0.2)";
+    runSql(path_, ("UPDATE configurations SET provider_configuration = '" + damaged + "' WHERE key = " +
+                   std::to_string(*emptyProvider->storeKey))
+                      .c_str());
+
     Result<std::vector<ManagerRef>> loaded = loadAllNow(makeStore());
     ASSERT_TRUE(loaded.ok()) << loaded.error().localizedDescription;
     ASSERT_EQ(loaded.value().size(), 4U);
@@ -159,9 +182,13 @@ TEST_F(SqliteVPNStoreTest, KeepsEveryPropertyInTheOrderOfFirstSave) {
     expectSameConfiguration(*loaded.value()[1], *full);
     expectSameConfiguration(*loaded.value()[2], *bare);
     expectSameConfiguration(*loaded.value()[3], *emptyProvider);
-    const auto& values = *std::get<TunnelProviderProtocol>(loaded.value()[1]->protocolConfiguration).providerConfiguration;
+    const auto& values = *std::get<TunnelProviderProtocol>(loaded.value()[1]->protocolConfiguration).providerConfiguration.get();
     EXPECT_TRUE(values.at("mtu").is_number_integer());
     EXPECT_TRUE(values.at("nothing").is_null());
+    ASSERT_EQ(saveNow(loaded.value()[3]), std::nullopt);
+    EXPECT_EQ(querySql(path_, "SELECT provider_configuration FROM configurations WHERE key = " +
+                                  std::to_string(*emptyProvider->storeKey)),
+              damaged);
 }
 
 TEST_F(SqliteVPNStoreTest, ReloadRefreshesEveryPropertyAndFailsForWhatIsNotStored) {
@@ -409,8 +436,8 @@ TEST_F(SqliteVPNStoreTest, SaysWhyAStoreCannotBeMade) {
     // A value that cannot be stored is not quoted in the error.
     SqliteVPNStore& store = makeStore(dir_ / "other.db");
     ManagerRef manager = tunnel(store, "Vexomi \xE2\x80\x94 home");
-    std::get<TunnelProviderProtocol>(manager->protocolConfiguration).providerConfiguration->at("privateKey") =
-        "secret\xFF";
+    std::get<TunnelProviderProtocol>(manager->protocolConfiguration).providerConfiguration =
+        ProviderConfiguration{{"privateKey", "secret\xFF"}};
     const std::optional<Error> error = saveNow(manager);
     ASSERT_TRUE(error.has_value());
     EXPECT_EQ(error->localizedDescription.find("secret"), std::string::npos) << error->localizedDescription;
@@ -501,6 +528,7 @@ TEST_F(SqliteVPNStoreTest, AnObserverHearsThatItsStoreFileWasReplacedOrDeleted) 
         change(path);
         EXPECT_TRUE(eventually([&] { return runs > 0; }));
         EXPECT_EQ(here.status(*mine), VPNStatus::invalid);
+        EXPECT_FALSE(std::get<TunnelProviderProtocol>(mine->protocolConfiguration).providerConfiguration.hasValue());
         EXPECT_EQ(std::filesystem::exists(path), std::string(what) == "replaced");
     }
 }
@@ -513,7 +541,8 @@ TEST_F(SqliteVPNStoreTest, NoCopyOfAReplacedOrRemovedKeyStaysInTheStoreFiles) {
     ASSERT_TRUE(loadAllNow(makeStore()).ok());
     auto withKey = [&](const std::string& key) {
         ManagerRef manager = tunnel(store, "Vexomi \xE2\x80\x94 home");
-        std::get<TunnelProviderProtocol>(manager->protocolConfiguration).providerConfiguration->at("privateKey") = key;
+        std::get<TunnelProviderProtocol>(manager->protocolConfiguration).providerConfiguration =
+            ProviderConfiguration{{"privateKey", key}, {"address", "10.0.0.2/32"}};
         return manager;
     };
     auto heldInFiles = [&](const std::string& key) {

@@ -61,13 +61,10 @@ void TunnelManager::loadAll(platform::VPNConfigurationStore& store, ManagersComp
             return;
         }
         const std::string identifier = providerBundleIdentifier();
-        std::vector<ManagerRef> kept;
-        for (ManagerRef& manager : loaded.value()) {
-            if (belongsToClient(*manager, identifier)) {
-                kept.push_back(std::move(manager));
-            }
-        }
-        completion(std::move(kept));
+        // Filtered in place: a store may hold thousands.
+        std::vector<ManagerRef> managers = std::move(loaded.value());
+        std::erase_if(managers, [&](const ManagerRef& manager) { return !belongsToClient(*manager, identifier); });
+        completion(std::move(managers));
     });
 }
 
@@ -116,11 +113,12 @@ void TunnelManager::startTunnel(const ManagerRef& manager, const TunnelConfig& c
 
 std::optional<std::string> TunnelManager::vpnIP(const platform::TunnelProviderManager& manager) {
     const auto* protocol = std::get_if<TunnelProviderProtocol>(&manager.protocolConfiguration);
-    if (protocol == nullptr || !protocol->providerConfiguration) {
+    const platform::ProviderConfiguration* values = protocol != nullptr ? protocol->providerConfiguration.get() : nullptr;
+    if (values == nullptr) {
         return std::nullopt;
     }
-    auto address = protocol->providerConfiguration->find("address");
-    if (address == protocol->providerConfiguration->end() || !address->second.is_string()) {
+    auto address = values->find("address");
+    if (address == values->end() || !address->second.is_string()) {
         return std::nullopt;
     }
     return addressBeforePrefix(address->second.get_ref<const std::string&>());

@@ -149,8 +149,8 @@ TEST_F(StartTest, ReusesTheSitesConfigurationAndReplacesItsProviderConfiguration
     const auto& updated = all[1];
     const auto& written = std::get<TunnelProviderProtocol>(updated.protocolConfiguration);
     EXPECT_EQ(written.providerBundleIdentifier, "org.example.other.tunnel") << "the identifier is kept";
-    EXPECT_EQ(written.providerConfiguration->size(), 5U);
-    EXPECT_FALSE(written.providerConfiguration->contains("stale"));
+    EXPECT_EQ(written.providerConfiguration.get()->size(), 5U);
+    EXPECT_FALSE(written.providerConfiguration.get()->contains("stale"));
     EXPECT_TRUE(updated.isEnabled);
 }
 

@@ -17,6 +17,7 @@
 #include <nlohmann/json.hpp>
 #include <poll.h>
 #include <spawn.h>
+#include <sqlite3.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -310,6 +311,36 @@ TEST_F(EndToEndTest, SitesAreFoundByNameAndRemovedOneByOne) {
     // Removing a site that was never stored still succeeds.
     EXPECT_EQ(tool({"remove", "--site", "nowhere"}).status, 0);
     EXPECT_EQ(storedNames(), (std::vector<std::optional<std::string>>{kHome}));
+}
+
+// Another program left a provider configuration that cannot be read: its
+// configuration has no address, and every command works on it and the others.
+TEST_F(EndToEndTest, ADamagedProviderConfigurationReadsAsNoneAndEveryCommandStillWorks) {
+    startSite("home", "10.0.0.2/32");
+    startSite("work", "10.0.0.3/32");
+    auto damageHome = [this] {
+        sqlite3* db = nullptr;
+        ASSERT_EQ(sqlite3_open(storePath.c_str(), &db), SQLITE_OK);
+        const std::string sql = std::string("UPDATE configurations SET provider_configuration = '{\"address\":'"
+                                            " WHERE display_name = '") + kHome + "'";
+        EXPECT_EQ(sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr), SQLITE_OK);
+        EXPECT_EQ(sqlite3_changes(db), 1);
+        sqlite3_close(db);
+    };
+    damageHome();
+    EXPECT_EQ(response(tool({"status"})), (json{{"ok", true}, {"name", kHome}, {"connected", true}}));
+    EXPECT_EQ(response(tool({"stop", "--site", "home"})), kDisconnected);
+    EXPECT_EQ(response(tool({"status"})),
+              (json{{"ok", true}, {"name", kWork}, {"vpnIP", "10.0.0.3"}, {"connected", true}}));
+
+    // A start of its site writes it anew.
+    startSite("home", "10.0.0.4/32");
+    EXPECT_EQ(response(tool({"status"})),
+              (json{{"ok", true}, {"name", kHome}, {"vpnIP", "10.0.0.4"}, {"connected", true}}));
+
+    damageHome();
+    EXPECT_EQ(response(tool({"remove", "--site", "home"})), json({{"ok", true}}));
+    EXPECT_EQ(storedNames(), (std::vector<std::optional<std::string>>{kWork}));
 }
 
 TEST_F(EndToEndTest, WaitEndsSoonAfterAnotherProcessStopsTheLastActiveTunnel) {

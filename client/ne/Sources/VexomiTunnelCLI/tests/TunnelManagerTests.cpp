@@ -97,6 +97,27 @@ TEST_F(TunnelManagerTest, VpnIPReadsTheTextAddressOnly) {
     protocol.providerConfiguration = platform::ProviderConfiguration{{"Address", "10.0.0.2"}};
     manager->protocolConfiguration = protocol;
     EXPECT_EQ(TunnelManager::vpnIP(*manager), std::nullopt);
+
+    // As a store hands it over: read from the store when first looked at;
+    // none when the store has none for it (damaged, say) or is gone.
+    struct Source : platform::ProviderConfigurationSource {
+        std::map<std::int64_t, platform::ProviderConfiguration> stored{{1, {{"address", "10.0.0.2/32"}}}};
+        std::optional<platform::ProviderConfiguration> readProviderConfiguration(std::int64_t key) override {
+            auto found = stored.find(key);
+            return found != stored.end() ? std::optional(found->second) : std::nullopt;
+        }
+    };
+    auto source = std::make_shared<Source>();
+    for (const auto& [key, expected] :
+         std::vector<std::pair<std::int64_t, std::optional<std::string>>>{{1, "10.0.0.2"}, {2, std::nullopt}}) {
+        protocol.providerConfiguration = platform::LazyProviderConfiguration::stored(source, key);
+        manager->protocolConfiguration = protocol;
+        EXPECT_EQ(TunnelManager::vpnIP(*manager), expected) << key;
+    }
+    protocol.providerConfiguration = platform::LazyProviderConfiguration::stored(source, 1);
+    manager->protocolConfiguration = protocol;
+    source.reset();
+    EXPECT_EQ(TunnelManager::vpnIP(*manager), std::nullopt);
 }
 
 }  // namespace
