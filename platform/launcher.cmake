@@ -15,14 +15,6 @@ add_library(vxm_launcher_platform_mac STATIC
 )
 target_link_libraries(vxm_launcher_platform_mac PUBLIC vxm_platform)
 
-if(VXM_TESTS)
-  vxm_add_test_sources(
-    ${CMAKE_CURRENT_SOURCE_DIR}/tests/AppleEventTests.cpp
-    ${CMAKE_CURRENT_SOURCE_DIR}/mac/tests/MacLaunchEnvironmentTests.cpp
-  )
-  vxm_add_test_libraries(vxm_launcher_platform_fake vxm_launcher_platform_mac)
-endif()
-
 # Documents from the command line, the agent beside the executable, the
 # user's systemd, children through posix_spawn.
 if(CMAKE_SYSTEM_NAME STREQUAL "Linux")
@@ -32,13 +24,4 @@ if(CMAKE_SYSTEM_NAME STREQUAL "Linux")
     linux/LinuxLauncherPlatform.cpp
   )
   target_link_libraries(vxm_launcher_platform_linux PUBLIC vxm_platform)
-
-  if(VXM_TESTS)
-    vxm_add_test_sources(
-      ${CMAKE_CURRENT_SOURCE_DIR}/linux/tests/LinuxLauncherDocumentsTests.cpp
-      ${CMAKE_CURRENT_SOURCE_DIR}/linux/tests/LinuxLauncherPlatformTests.cpp
-      ${CMAKE_CURRENT_SOURCE_DIR}/linux/tests/LinuxChildProcessTests.cpp
-    )
-    vxm_add_test_libraries(vxm_launcher_platform_linux)
-  endif()
 endif()
