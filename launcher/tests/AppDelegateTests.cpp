@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -26,9 +28,7 @@ struct Descriptor : AppleEventDescriptor {
 
     Ref paramDescriptor(FourCharCode key) const override { return key == keyDirectObject ? direct : nullptr; }
     std::int64_t numberOfItems() const override { return static_cast<std::int64_t>(items.size()); }
-    Ref descriptorAtIndex(std::int64_t i) const override {
-        return i >= 1 && i <= numberOfItems() ? items[static_cast<std::size_t>(i - 1)] : nullptr;
-    }
+    Ref descriptorAtIndex(std::int64_t i) const override { return items.at(static_cast<std::size_t>(i - 1)); }
     std::optional<std::string> fileURLPath() const override { return url; }
     std::optional<std::string> stringValue() const override { return text; }
 };
