@@ -1,12 +1,6 @@
 # The launcher's platform. Its interfaces are the headers Application.h,
-# AppleEvent.h, ChildProcess.h and LaunchEnvironment.h; here are the recording
-# fakes the tests use and each platform's implementation.
-add_library(vxm_launcher_platform_fake STATIC
-  fake/FakeApplication.cpp
-  fake/FakeAppleEvent.cpp
-  fake/FakeChildProcesses.cpp
-)
-target_link_libraries(vxm_launcher_platform_fake PUBLIC vxm_platform vxm_platform_fake)
+# AppleEvent.h, ChildProcess.h and LaunchEnvironment.h; here is each
+# platform's implementation.
 
 # Where a macOS bundle keeps the agent and how launchctl is asked: plain
 # strings from what the system says, so built and tested everywhere.

@@ -3,193 +3,144 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
-#include "platform/fake/FakeAppleEvent.h"
-#include "platform/fake/FakeApplication.h"
-#include "platform/fake/FakeChildProcesses.h"
-#include "platform/fake/FakeJournal.h"
-#include "platform/fake/FakeLaunchEnvironment.h"
 #include "platform/fake/FakeMainQueue.h"
 
 namespace vxm::launcher {
 namespace {
 
 using namespace std::chrono_literals;
-using platform::FakeAppleEventDescriptor;
-using Lines = std::vector<std::string>;
-using Start = platform::FakeChildProcesses::Start;
+using namespace platform;
 
-const std::string kAgent = "/Applications/Vexomi.app/Contents/MacOS/vxm";
+static_assert(kAEOpenDocuments == 0x6F646F63U && fourCharCode("\xFF\x80\x01\x7F") == 0xFF80017FU);
 
-class AppDelegateTest : public ::testing::Test {
-protected:
-    platform::FakeJournal journal;
-    platform::FakeApplication application{journal};
-    platform::FakeAppleEventManager appleEvents{journal};
-    platform::FakeMainQueue mainQueue;
-    platform::FakeChildProcesses childProcesses{journal};
-    platform::FakeLaunchEnvironment environment;
-    std::shared_ptr<AppDelegate> appDelegate = std::make_shared<AppDelegate>(
-        LauncherPlatform{application, appleEvents, mainQueue, childProcesses, environment});
-    FakeAppleEventDescriptor reply;
+// An event, a list or one item: "text:<path>" is a string item, "other" an
+// item of neither kind, "missing" no item at all, anything else a file URL.
+struct Descriptor : AppleEventDescriptor {
+    Ref direct;
+    std::vector<Ref> items;
+    std::optional<std::string> url, text;
 
-    // Launching as the application's loop does it: will-finish, did-finish.
-    void launch() {
-        application.setDelegate(appDelegate.get());
-        application.run();
-    }
-
-    // Delivers an open-documents event through the registered handler.
-    void open(const FakeAppleEventDescriptor& event) {
-        ASSERT_TRUE(appleEvents.deliver(0x61657674, 0x6F646F63, event, reply)) << "no open-documents handler";
-    }
-
-    void openDocuments(std::vector<platform::AppleEventDescriptor::Ref> items) {
-        open(*FakeAppleEventDescriptor::openDocuments(FakeAppleEventDescriptor::list(std::move(items))));
-    }
-
-    // The journal past the launch ("run" and the handler registration).
-    Lines effects() const { return Lines(journal.lines().begin() + 2, journal.lines().end()); }
+    Ref paramDescriptor(FourCharCode key) const override { return key == keyDirectObject ? direct : nullptr; }
+    std::int64_t numberOfItems() const override { return static_cast<std::int64_t>(items.size()); }
+    Ref descriptorAtIndex(std::int64_t i) const override { return items.at(static_cast<std::size_t>(i - 1)); }
+    std::optional<std::string> fileURLPath() const override { return url; }
+    std::optional<std::string> stringValue() const override { return text; }
 };
 
-TEST_F(AppDelegateTest, PlainLaunchStartsTheLaunchAgentAfterHalfASecondThenTerminates) {
-    launch();
-    mainQueue.advance(499ms);
-    EXPECT_EQ(effects(), Lines{});
+constexpr auto kChildRuns = 300ms;
 
-    mainQueue.advance(1ms);
-    const std::string identifier(kAppIdentifier);
-    EXPECT_EQ(childProcesses.starts(), std::vector<Start>({{"/bin/service-manager", {"start", identifier}, true}}));
-    EXPECT_EQ(effects(), (Lines{"start /bin/service-manager start " + identifier, "waited /bin/service-manager",
-                                "terminate"}));
-    EXPECT_FALSE(appDelegate->opened());
-}
+// The platform around the delegate, noting its effects in `journal`. A child
+// runs for 300 ms of the queue's clock, during which the main queue goes on
+// (a wait spins the run loop); terminating ends the queue for good.
+struct FakePlatform : Application, AppleEventManager, ChildProcesses, LaunchEnvironment {
+    FakeMainQueue queue;
+    Handler handler;
+    std::string journal, missing;
 
-TEST_F(AppDelegateTest, HandlerIsRegisteredAtWillFinishBeforeTheCheckIsScheduled) {
-    appDelegate->applicationWillFinishLaunching();
-    ASSERT_EQ(appleEvents.registrations().size(), 1U);
-    EXPECT_EQ(appleEvents.registrations()[0].eventClass, 0x61657674U);
-    EXPECT_EQ(appleEvents.registrations()[0].eventID, 0x6F646F63U);
-    EXPECT_EQ(mainQueue.pendingCount(), 0U);
+    void note(const std::string& line) { journal += (journal.empty() ? "" : "; ") + line; }
+    void setDelegate(ApplicationDelegate* /*delegate*/) override {}
+    void run() override {}
+    void terminate() override {
+        note("terminate");
+        queue.stop();
+    }
+    void setEventHandler(Handler h, FourCharCode eventClass, FourCharCode eventID) override {
+        if (eventClass == 0x61657674U && eventID == 0x6F646F63U) {
+            handler = std::move(h);
+        }
+    }
+    std::string agentPath() const override { return "vxm"; }
+    Command launchAgentStart(std::string_view identifier) const override {
+        EXPECT_EQ(identifier, kAppIdentifier);
+        return {"launchctl", {"bootstrap"}};
+    }
+    struct Child : ChildProcess {
+        FakePlatform& platform;
+        explicit Child(FakePlatform& p) : platform(p) {}
+        void waitUntilExit() override {
+            platform.queue.advance(kChildRuns);
+            platform.note("end");
+        }
+    };
+    Result<std::unique_ptr<ChildProcess>> start(const std::string& path, const std::vector<std::string>& args) override {
+        std::string line = path;
+        for (const std::string& arg : args) {
+            line += " " + arg;
+        }
+        note(line);
+        if (path == missing) {
+            return Error{"not found"};
+        }
+        return std::unique_ptr<ChildProcess>(std::make_unique<Child>(*this));
+    }
+};
 
-    appDelegate->applicationDidFinishLaunching();
-    EXPECT_EQ(appleEvents.registrations().size(), 1U);
-    EXPECT_EQ(mainQueue.pendingCount(), 1U);
-}
+constexpr int kNoEvent = -2, kBeforeDidFinish = -1;
+const std::vector<std::string> kNoDirectObject = {"no direct object"};
 
-TEST_F(AppDelegateTest, DocumentInsideTheWindowIsImportedAndTheCheckThenDoesNothing) {
-    launch();
-    mainQueue.advance(200ms);
-    openDocuments({FakeAppleEventDescriptor::fileURLItem("/Users/a/b.vxm")});
-    mainQueue.advance(2s);
+struct Case {
+    const char* name;
+    int eventAtMs;  // after launching finished
+    std::vector<std::string> documents;
+    std::string expected;
+    std::string missing;  // the executable that cannot start
+};
 
-    EXPECT_EQ(childProcesses.starts(), std::vector<Start>({{kAgent, {"import", "/Users/a/b.vxm"}, true}}));
-    EXPECT_EQ(effects(), (Lines{"start " + kAgent + " import /Users/a/b.vxm", "waited " + kAgent, "terminate"}));
-    EXPECT_TRUE(appDelegate->opened());
-    EXPECT_EQ(mainQueue.pendingCount(), 0U);
-}
+const Case kCases[] = {
+    {"plain launch", kNoEvent, {}, "launchctl bootstrap; end; terminate"},
+    {"service manager missing", kNoEvent, {}, "launchctl bootstrap; terminate", "launchctl"},
+    {"before did-finish", kBeforeDidFinish, {"/d/a.vxm"}, "vxm import /d/a.vxm; end; terminate"},
+    {"last moment of the window", 499, {"/d/a.vxm"}, "vxm import /d/a.vxm; end; terminate"},
+    {"after the window", 1000, {"/d/a.vxm"}, "launchctl bootstrap; end; terminate"},
+    // The launch check comes due during the first import.
+    {"in order, .vxm only", 300, {"/d/a.vxm", "/d/c.txt", "text:/d/b.vxm"},
+     "vxm import /d/a.vxm; end; vxm import /d/b.vxm; end; terminate"},
+    {"suffix exact and case-sensitive", 0,
+     {"text:/d/B.VXM", "/d/e.Vxm", "/d/f.vxm.txt", "/d/gvxm", "/d/h.vxm ", "text:.vxm"},
+     "vxm import .vxm; end; terminate"},
+    {"missing and other items skipped", 0, {"missing", "other", "text:/d/z.vxm"}, "vxm import /d/z.vxm; end; terminate"},
+    {"agent missing, later items tried", 0, {"/d/a.vxm", "/d/b.vxm"},
+     "vxm import /d/a.vxm; vxm import /d/b.vxm; terminate", "vxm"},
+    {"no direct object", 0, kNoDirectObject, "terminate"},
+    {"empty list", 0, {}, "terminate"},
+};
 
-TEST_F(AppDelegateTest, DocumentBeforeLaunchingFinishedAlsoSilencesTheCheck) {
-    application.setDelegate(appDelegate.get());
-    appDelegate->applicationWillFinishLaunching();
-    openDocuments({FakeAppleEventDescriptor::stringItem("/Users/a/b.vxm")});
-    appDelegate->applicationDidFinishLaunching();
-    mainQueue.advance(1s);
-
-    EXPECT_EQ(childProcesses.starts().size(), 1U);
-    EXPECT_EQ(application.terminateCount(), 1);
-}
-
-TEST_F(AppDelegateTest, LaunchCheckKeepsTheDelegateAlive) {
-    launch();
-    std::weak_ptr<AppDelegate> weak = appDelegate;
-    appDelegate.reset();
-    EXPECT_FALSE(weak.expired());
-    mainQueue.advance(500ms);
-    EXPECT_EQ(childProcesses.starts().size(), 1U);
-    EXPECT_EQ(application.terminateCount(), 1);
-    EXPECT_TRUE(weak.expired()) << "the check lets go of the delegate once it has run";
-}
-
-TEST_F(AppDelegateTest, ImportsOnlyVxmDocumentsOneAfterAnother) {
-    launch();
-    openDocuments({FakeAppleEventDescriptor::fileURLItem("/d/a.vxm"), FakeAppleEventDescriptor::fileURLItem("/d/c.txt"),
-                   FakeAppleEventDescriptor::fileURLItem("/d/d.vxm")});
-
-    EXPECT_EQ(effects(), (Lines{"start " + kAgent + " import /d/a.vxm", "waited " + kAgent,
-                                "start " + kAgent + " import /d/d.vxm", "waited " + kAgent, "terminate"}));
-}
-
-TEST_F(AppDelegateTest, SuffixTestIsExactAndCaseSensitive) {
-    launch();
-    openDocuments({FakeAppleEventDescriptor::stringItem("/d/B.VXM"), FakeAppleEventDescriptor::stringItem("/d/e.Vxm"),
-                   FakeAppleEventDescriptor::stringItem("/d/f.vxm.txt"), FakeAppleEventDescriptor::stringItem("/d/gvxm"),
-                   FakeAppleEventDescriptor::stringItem(".vxm"), FakeAppleEventDescriptor::stringItem("/d/h.vxm ")});
-
-    EXPECT_EQ(childProcesses.starts(), std::vector<Start>({{kAgent, {"import", ".vxm"}, true}}));
-}
-
-TEST_F(AppDelegateTest, PathsReachTheAgentUnchangedAsOneArgument) {
-    launch();
-    auto both = FakeAppleEventDescriptor::fileURLItem("/d/from url.vxm");
-    both->string = "file:///d/from%20url.vxm";
-    openDocuments({FakeAppleEventDescriptor::fileURLItem("/Users/ana/My Docs/Zürich büro.vxm"),
-                   FakeAppleEventDescriptor::stringItem("relative dir/naïve 東京 \"q\" $HOME.vxm"), both});
-
-    EXPECT_EQ(childProcesses.starts(),
-              std::vector<Start>({{kAgent, {"import", "/Users/ana/My Docs/Zürich büro.vxm"}, true},
-                                  {kAgent, {"import", "relative dir/naïve 東京 \"q\" $HOME.vxm"}, true},
-                                  {kAgent, {"import", "/d/from url.vxm"}, true}}));
-}
-
-TEST_F(AppDelegateTest, EventWithoutDirectObjectOnlyTerminates) {
-    launch();
-    open(*FakeAppleEventDescriptor::openDocuments(nullptr));
-    mainQueue.advance(1s);
-    EXPECT_EQ(effects(), Lines{"terminate"});
-    EXPECT_TRUE(appDelegate->opened());
-}
-
-TEST_F(AppDelegateTest, EmptyListOnlyTerminates) {
-    launch();
-    openDocuments({});
-    mainQueue.advance(1s);
-    EXPECT_EQ(effects(), Lines{"terminate"});
-}
-
-TEST_F(AppDelegateTest, MissingItemsAndItemsOfOtherKindsAreSkipped) {
-    launch();
-    openDocuments({nullptr, FakeAppleEventDescriptor::otherItem(), FakeAppleEventDescriptor::stringItem("/d/last.vxm")});
-    EXPECT_EQ(childProcesses.starts(), std::vector<Start>({{kAgent, {"import", "/d/last.vxm"}, true}}));
-    EXPECT_EQ(application.terminateCount(), 1);
-}
-
-TEST_F(AppDelegateTest, AgentThatCannotStartIsDroppedAndLaterItemsAreStillTried) {
-    childProcesses.missingExecutables = {kAgent};
-    launch();
-    openDocuments({FakeAppleEventDescriptor::stringItem("/d/a.vxm"), FakeAppleEventDescriptor::stringItem("/d/b.vxm")});
-    EXPECT_EQ(effects(), (Lines{"cannot start " + kAgent, "cannot start " + kAgent, "terminate"}));
-    EXPECT_EQ(childProcesses.waits(), 0);
-}
-
-TEST_F(AppDelegateTest, MissingServiceManagerStillEndsInTermination) {
-    childProcesses.missingExecutables = {"/bin/service-manager"};
-    launch();
-    mainQueue.advance(500ms);
-    EXPECT_EQ(effects(), (Lines{"cannot start /bin/service-manager", "terminate"}));
-}
-
-TEST_F(AppDelegateTest, OpenedIsSetBeforeTheEventIsReadAndTheReplyIsNeverTouched) {
-    launch();
-    auto event = FakeAppleEventDescriptor::openDocuments(nullptr);
-    std::vector<bool> openedAtRead;
-    event->onRead = [&] { openedAtRead.push_back(appDelegate->opened()); };
-    open(*event);
-    EXPECT_EQ(openedAtRead, std::vector<bool>{true});
-    EXPECT_EQ(reply.reads(), 0);
+TEST(AppDelegateTest, EventShapes) {
+    for (const Case& c : kCases) {
+        FakePlatform fake;
+        fake.missing = c.missing;
+        auto event = std::make_shared<Descriptor>();
+        if (c.documents != kNoDirectObject) {
+            auto list = std::make_shared<Descriptor>();
+            for (const std::string& document : c.documents) {
+                auto item = std::make_shared<Descriptor>();
+                if (document.starts_with("text:")) {
+                    item->text = document.substr(5);
+                } else if (document != "other") {
+                    item->url = document;
+                }
+                list->items.push_back(document == "missing" ? nullptr : item);
+            }
+            event->direct = list;
+        }
+        auto deliver = [&] { fake.handler(*event, Descriptor{}); };
+        auto appDelegate = std::make_shared<AppDelegate>(LauncherPlatform{fake, fake, fake.queue, fake, fake});
+        appDelegate->applicationWillFinishLaunching();
+        if (c.eventAtMs == kBeforeDidFinish) {
+            deliver();
+        } else if (c.eventAtMs != kNoEvent) {
+            fake.queue.asyncAfter(std::chrono::milliseconds(c.eventAtMs), deliver);
+        }
+        appDelegate->applicationDidFinishLaunching();
+        fake.queue.advance(10s);
+        EXPECT_EQ(fake.journal, c.expected) << c.name;
+    }
 }
 
 }  // namespace

@@ -2,72 +2,48 @@
 
 #include <gtest/gtest.h>
 
-#include <optional>
 #include <string>
 
 namespace vxm::platform {
 namespace {
 
-TEST(FilePathFromURITest, DecodesLocalFileURIs) {
-    EXPECT_EQ(filePathFromURI("file:///home/ana/My%20Docs/Z%C3%BCrich%2Bb%c3%bcro.vxm"),
-              "/home/ana/My Docs/Zürich+büro.vxm");
-    EXPECT_EQ(filePathFromURI("file://localhost/tmp/a.vxm"), "/tmp/a.vxm");
-    EXPECT_EQ(filePathFromURI("FILE://LocalHost/tmp/a.vxm"), "/tmp/a.vxm");
-    EXPECT_EQ(filePathFromURI("file:/tmp/a.vxm"), "/tmp/a.vxm");
-    EXPECT_EQ(filePathFromURI("file:///"), "/");
-}
+// One command-line argument, the working folder, and the item it becomes:
+// "url:<path>", "text:<path>", or "neither" for a URI that names no local path.
+struct Case {
+    const char* argument;
+    const char* workingFolder;
+    const char* item;
+};
 
-TEST(FilePathFromURITest, DecodesOnceAndKeepsUnescapedBytes) {
-    EXPECT_EQ(filePathFromURI("file:///a%2520b.vxm"), "/a%20b.vxm");
-    EXPECT_EQ(filePathFromURI("file:///tmp/東京 ü.vxm"), "/tmp/東京 ü.vxm");
-    EXPECT_EQ(filePathFromURI("file:///a%2Fb.vxm"), "/a/b.vxm");
-}
+const Case kCases[] = {
+    {"file:///home/ana/My%20Docs/Z%C3%BCrich%2Bb%c3%bcro.vxm", "/w", "url:/home/ana/My Docs/Zürich+büro.vxm"},
+    {"file://localhost/tmp/a.vxm", "/w", "url:/tmp/a.vxm"},
+    {"FILE://LocalHost/tmp/a.vxm", "/w", "url:/tmp/a.vxm"},
+    {"file:/tmp/a.vxm", "/w", "url:/tmp/a.vxm"},
+    {"file:///a%2520b%2F%3F%23.vxm?x=1#top", "/w", "url:/a%20b/?#.vxm"},
+    {"file:///tmp/東京 ü.vxm", "/w", "url:/tmp/東京 ü.vxm"},
+    {"file://server/share/a.vxm", "/w", "neither"},
+    {"file://localhost", "/w", "neither"},
+    {"file:a.vxm", "/w", "neither"},
+    {"file:///a%2", "/w", "neither"},
+    {"file:///a%zz.vxm", "/w", "neither"},
+    {"file:///a%00.vxm", "/w", "neither"},
+    {"/tmp/c d.vxm", "/w", "text:/tmp/c d.vxm"},
+    {"filed.vxm", "/w", "text:/w/filed.vxm"},
+    {"-r.vxm", "/home/ana", "text:/home/ana/-r.vxm"},
+    {"d/a.vxm", "/", "text:/d/a.vxm"},
+    {"--help.vxm", "", "text:./--help.vxm"},
+};
 
-TEST(FilePathFromURITest, DropsQueryAndFragment) {
-    EXPECT_EQ(filePathFromURI("file:///tmp/a.vxm?x=1"), "/tmp/a.vxm");
-    EXPECT_EQ(filePathFromURI("file:///tmp/a.vxm#top"), "/tmp/a.vxm");
-    EXPECT_EQ(filePathFromURI("file:///tmp/a%3F%23.vxm"), "/tmp/a?#.vxm");
-}
-
-TEST(FilePathFromURITest, RejectsWhatNamesNoLocalPath) {
-    for (const char* uri : {"file://server/share/a.vxm", "file://localhost", "file://", "file:a.vxm",
-                            "file:///a%2", "file:///a%", "file:///a%zz.vxm", "file:///a%00.vxm",
-                            "/tmp/a.vxm", "http:///tmp/a.vxm"}) {
-        EXPECT_EQ(filePathFromURI(uri), std::nullopt) << uri;
-    }
-}
-
-TEST(OpenDocumentsEventTest, RelativePathsAreTakenFromTheWorkingFolder) {
-    EXPECT_EQ(documentPathFromArgument("-r.vxm", "/home/ana"), "/home/ana/-r.vxm");
-    EXPECT_EQ(documentPathFromArgument("d/a.vxm", "/"), "/d/a.vxm");
-    EXPECT_EQ(documentPathFromArgument("--help.vxm", ""), "./--help.vxm");
-    EXPECT_EQ(documentPathFromArgument("//x/a.vxm", "/w"), "//x/a.vxm");
-}
-
-TEST(OpenDocumentsEventTest, ListsArgumentsInOrderAsFileURLsOrStrings) {
-    const auto event = makeOpenDocumentsEvent(
-        {"file:///tmp/a%20b.vxm", "/tmp/c d.vxm", "file://server/x.vxm", "filed.vxm", "File:///tmp/e.vxm"}, "/w");
-    EXPECT_EQ(event->paramDescriptor(fourCharCode("xxxx")), nullptr);
-    const auto list = event->paramDescriptor(keyDirectObject);
-    ASSERT_NE(list, nullptr);
-    ASSERT_EQ(list->numberOfItems(), 5);
-    EXPECT_EQ(list->descriptorAtIndex(0), nullptr);
-    EXPECT_EQ(list->descriptorAtIndex(6), nullptr);
-
-    struct Expected {
-        std::optional<std::string> fileURL;
-        std::optional<std::string> string;
-    };
-    const Expected expected[] = {{"/tmp/a b.vxm", std::nullopt},
-                                 {std::nullopt, "/tmp/c d.vxm"},
-                                 {std::nullopt, std::nullopt},
-                                 {std::nullopt, "/w/filed.vxm"},
-                                 {"/tmp/e.vxm", std::nullopt}};
-    for (int index = 1; index <= 5; ++index) {
-        const auto item = list->descriptorAtIndex(index);
-        ASSERT_NE(item, nullptr) << index;
-        EXPECT_EQ(item->fileURLPath(), expected[index - 1].fileURL) << index;
-        EXPECT_EQ(item->stringValue(), expected[index - 1].string) << index;
+TEST(OpenDocumentsEventTest, ArgumentsBecomeItems) {
+    for (const Case& c : kCases) {
+        const auto list = makeOpenDocumentsEvent({c.argument}, c.workingFolder)->paramDescriptor(keyDirectObject);
+        ASSERT_EQ(list->numberOfItems(), 1) << c.argument;
+        const auto item = list->descriptorAtIndex(1);
+        const std::string got = item->fileURLPath()  ? "url:" + *item->fileURLPath()
+                                : item->stringValue() ? "text:" + *item->stringValue()
+                                                      : "neither";
+        EXPECT_EQ(got, c.item) << c.argument;
     }
 }
 
