@@ -8,26 +8,12 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include "tests/Support.h"
-
 namespace vxm::platform {
 namespace {
 
-TEST(LinuxProcessTest, ReadsAWholeFileOrAtMostMaxBytes) {
-    const vxm::testing::TempFolder dir;
-    vxm::testing::writeBytes(dir / "doc", std::string("{\"a\":\0}", 7));
-    const struct {
-        std::string path;
-        std::size_t maxBytes;
-        std::optional<std::string> expected;
-    } cases[] = {
-        {dir / "doc", 1024, std::string("{\"a\":\0}", 7)}, {dir / "doc", 4, "{\"a\""},
-        {"/dev/zero", 200000, std::string(200000, '\0')},  // endless: ends at the limit
-        {dir / "missing", 1024, std::nullopt},             {dir.path(), 1024, std::nullopt},
-    };
-    for (const auto& c : cases) {
-        EXPECT_EQ(LinuxProcess().readFile(c.path, c.maxBytes), c.expected) << c.path << " " << c.maxBytes;
-    }
+TEST(LinuxProcessTest, ReadsAtMostMaxBytesAndNothingOfWhatCannotBeRead) {
+    EXPECT_EQ(LinuxProcess().readFile("/dev/zero", 200000), std::string(200000, '\0'));  // endless
+    EXPECT_EQ(LinuxProcess().readFile("/", 9), std::nullopt);  // a folder fails on read
 }
 
 // Whether the whole answer got out, told by the status a child ends with
