@@ -15,14 +15,16 @@ std::string pathFor(const std::map<std::string, std::string>& variables) {
 }
 
 TEST(StoreLocationTest, FollowsVxmStoreThenXdgStateHomeThenHome) {
-    EXPECT_EQ(pathFor({{"VXM_STORE", "rel/x.db"}, {"XDG_STATE_HOME", "/s"}, {"HOME", "/h"}}), "rel/x.db");
-    EXPECT_EQ(pathFor({{"VXM_STORE", ""}, {"XDG_STATE_HOME", "/s"}, {"HOME", "/h"}}),
-              "/s/vexomi/vpn-configurations.db");
-    EXPECT_EQ(pathFor({{"HOME", "/h"}}), "/h/.local/state/vexomi/vpn-configurations.db");
-    // XDG ignores a relative base folder.
-    EXPECT_EQ(pathFor({{"XDG_STATE_HOME", "state"}, {"HOME", "/h"}}), "/h/.local/state/vexomi/vpn-configurations.db");
-    // So is a relative home folder, for the one in the password database.
-    EXPECT_EQ(pathFor({{"HOME", "home"}}), pathFor({}));
+    const std::string fromHome = "/h/.local/state/vexomi/vpn-configurations.db";
+    const std::pair<std::map<std::string, std::string>, std::string> cases[] = {
+        {{{"VXM_STORE", "rel/x.db"}, {"XDG_STATE_HOME", "/s"}, {"HOME", "/h"}}, "rel/x.db"},
+        {{{"VXM_STORE", ""}, {"XDG_STATE_HOME", "/s"}, {"HOME", "/h"}}, "/s/vexomi/vpn-configurations.db"},
+        {{{"XDG_STATE_HOME", "state"}, {"HOME", "/h"}}, fromHome},  // a relative base folder is ignored
+        {{{"HOME", "home"}}, pathFor({})},  // so is a relative home: the password database's is used
+    };
+    for (const auto& [environment, path] : cases) {
+        EXPECT_EQ(pathFor(environment), path);
+    }
 }
 
 }  // namespace
