@@ -1,6 +1,5 @@
 #pragma once
 
-#include <algorithm>
 #include <cstddef>
 #include <map>
 #include <mutex>
@@ -11,36 +10,27 @@
 
 namespace vxm::platform {
 
-// A main queue for tests, with a clock of its own: delayed work comes due only
-// when the test moves the clock. Work may be queued from any thread; it runs on
-// the thread that calls run, runReady or advance, until the queue is stopped.
+// A main queue for tests, with a clock of its own that only the test moves.
+// Work may be queued from any thread; it runs on the thread that calls run,
+// runReady or advance, until the queue is stopped.
 class FakeMainQueue : public MainQueue {
 public:
     using Clock = std::chrono::milliseconds;
 
     void async(Work work) override { asyncAfter(Clock{0}, std::move(work)); }
-
     void asyncAfter(std::chrono::milliseconds delay, Work work) override {
         const std::lock_guard lock(mutex_);
         pending_.emplace(now_ + delay, std::move(work));
     }
 
-    // Runs work in the order it comes due, moving the clock, until none is left.
-    void run() override { drain(std::nullopt); }
-    // Runs the work due now; returns how many items ran.
-    std::size_t runReady() { return drain(Clock{0}); }
-    // Moves the clock by `delay`, running the work that comes due on the way.
-    void advance(std::chrono::milliseconds delay) { drain(delay); }
+    void run() override { drain(std::nullopt); }                    // all of it, as it comes due
+    std::size_t runReady() { return drain(Clock{0}); }             // what is due now; how many ran
+    void advance(std::chrono::milliseconds delay) { drain(delay); }  // what comes due on the way
 
     // Ends the loop for good, as the end of the process does.
     void stop() {
         const std::lock_guard lock(mutex_);
         stopped_ = true;
-    }
-
-    [[nodiscard]] bool stopped() const {
-        const std::lock_guard lock(mutex_);
-        return stopped_;
     }
 
     [[nodiscard]] std::size_t pendingCount() const {
@@ -49,14 +39,13 @@ public:
     }
 
 private:
-    // Runs the items due within `delay` (all, without it), the lock released
-    // while each runs.
+    // Runs the items due within `delay` (all, without it) without the lock.
     std::size_t drain(std::optional<Clock> delay) {
         std::unique_lock lock(mutex_);
         const std::optional<Clock> until = delay ? std::optional(now_ + *delay) : std::nullopt;
         std::size_t count = 0;
         for (; !stopped_ && !pending_.empty() && (!until || pending_.begin()->first <= *until); ++count) {
-            now_ = std::max(now_, pending_.begin()->first);
+            now_ = pending_.begin()->first;
             Work work = std::move(pending_.begin()->second);
             pending_.erase(pending_.begin());
             lock.unlock();

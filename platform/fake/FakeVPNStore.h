@@ -12,15 +12,13 @@ namespace vxm::platform {
 
 // An in-memory VPN configuration store for tests, driven by data: what it
 // holds, which requests fail, and how completions arrive. It journals every
-// request as "load" or "<verb>:<display name>" (save, reload, remove, start,
-// stop).
+// request as "load" or "<verb>:<display name>" (save, reload, remove, start, stop).
 class FakeVPNStore : public VPNConfigurationStore {
 public:
     enum class Delivery {
         immediately,      // on the caller's thread, before the request returns
         onAnotherThread,  // on a thread of its own, before the request returns
-        held,             // kept until deliver, oldest first
-        heldNewestFirst,  // kept until deliver, newest first
+        held,             // kept until deliver
     };
 
     struct Entry {
@@ -28,14 +26,12 @@ public:
         VPNStatus status = VPNStatus::disconnected;
     };
 
-    // Observers' blocks are queued on `mainQueue`.
-    explicit FakeVPNStore(MainQueue& mainQueue) : mainQueue_(mainQueue) {}
+    explicit FakeVPNStore(MainQueue& mainQueue) : mainQueue_(mainQueue) {}  // where observers' blocks go
 
     Delivery delivery = Delivery::immediately;
-    // Failures by request as journaled, or by verb for every request of it.
-    std::map<std::string, Error> failures;
+    std::map<std::string, Error> failures;  // by request as journaled, or by verb for all of it
     std::vector<Entry> entries;
-    std::vector<std::string> journal;
+    std::string journal;  // the requests, space-separated
 
     // Stores the configuration at the end of store order; returns its key.
     std::int64_t add(TunnelProviderManager configuration, VPNStatus status) {
@@ -43,8 +39,8 @@ public:
         return *entries.emplace_back(Entry{std::move(configuration), status}).configuration.storeKey;
     }
 
-    // Changes a stored configuration's status and, unless told not to,
-    // notifies its observers (a change that reaches no one models a race).
+    // Changes a status and, unless told not to, notifies its observers (a
+    // change that reaches no one models a race).
     void setStatus(std::int64_t key, VPNStatus status, bool notify = true) {
         find(key)->status = status;
         auto [first, last] = observers_.equal_range(key);
@@ -53,14 +49,13 @@ public:
         }
     }
 
-    // Runs one held completion; false when none is held.
+    // Runs the oldest held completion; false when none is held.
     bool deliver() {
         if (held_.empty()) {
             return false;
         }
-        const bool newest = delivery == Delivery::heldNewestFirst;
-        std::function<void()> completion = std::move(newest ? held_.back() : held_.front());
-        newest ? held_.pop_back() : held_.pop_front();
+        std::function<void()> completion = std::move(held_.front());
+        held_.pop_front();
         completion();
         return true;
     }
@@ -95,19 +90,17 @@ public:
     void remove(ManagerRef manager, ErrorCompletion completion) override {
         std::optional<Error> error = request("remove", manager.get());
         if (!error) {
-            std::erase_if(entries, [&](const Entry& entry) { return entry.configuration.storeKey == manager->storeKey; });
+            std::erase_if(entries, [&](const Entry& e) { return e.configuration.storeKey == manager->storeKey; });
         }
         deliver(std::move(completion), error);
     }
 
-    std::optional<Error> startTunnel(const TunnelProviderManager& manager) override { return request("start", &manager); }
-    std::optional<Error> stopTunnel(const TunnelProviderManager& manager) override { return request("stop", &manager); }
-
+    std::optional<Error> startTunnel(const TunnelProviderManager& handle) override { return request("start", &handle); }
+    std::optional<Error> stopTunnel(const TunnelProviderManager& handle) override { return request("stop", &handle); }
     VPNStatus status(const TunnelProviderManager& manager) override {
         const Entry* entry = find(manager.storeKey);
         return entry != nullptr ? entry->status : VPNStatus::invalid;
     }
-
     void observeStatusChanges(const TunnelProviderManager& manager, std::function<void()> block) override {
         observers_.emplace(manager.storeKey.value_or(0), std::move(block));
     }
@@ -115,9 +108,9 @@ public:
 private:
     // Journals the request and returns its failure, if it has one.
     std::optional<Error> request(const std::string& verb, const TunnelProviderManager* manager) {
-        journal.push_back(manager != nullptr ? verb + ":" + manager->localizedDescription.value_or("") : verb);
-        auto found = failures.find(journal.back());
-        found = found != failures.end() ? found : failures.find(verb);
+        const std::string name = manager != nullptr ? verb + ":" + manager->localizedDescription.value_or("") : verb;
+        journal += (journal.empty() ? "" : " ") + name;
+        auto found = failures.contains(name) ? failures.find(name) : failures.find(verb);
         return found != failures.end() ? std::optional(found->second) : std::nullopt;
     }
 

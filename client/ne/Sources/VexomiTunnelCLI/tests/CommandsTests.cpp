@@ -73,7 +73,7 @@ struct Rig {
     // Lets every held completion and queued item run, as a process's loop
     // would, until the process has ended or nothing is left.
     void settle() {
-        while (!queue.stopped() && (queue.runReady() > 0 || store.deliver())) {
+        while (process.exits.empty() && (queue.runReady() > 0 || store.deliver())) {
         }
     }
 
@@ -89,25 +89,7 @@ struct Rig {
         }
         return withoutPrefix(text);
     }
-
-    [[nodiscard]] std::string journal() const {
-        std::string text;
-        for (const std::string& request : store.journal) {
-            text += (text.empty() ? "" : " ") + request;
-        }
-        return withoutPrefix(text);
-    }
 };
-
-// A started configuration holds the document's values but the site's name,
-// and its endpoint as the server address.
-void expectDocumentIn(const platform::TunnelProviderManager& configuration, const std::string& document) {
-    auto expected = nlohmann::json::parse(document);
-    expected.erase("siteName");
-    const auto& protocol = std::get<TunnelProviderProtocol>(configuration.protocolConfiguration);
-    EXPECT_EQ(nlohmann::json(*protocol.providerConfiguration.get()), expected);
-    EXPECT_EQ(protocol.serverAddress, expected["endpoint"]);
-}
 
 constexpr int kRunning = -1;
 
@@ -125,6 +107,7 @@ struct Case {
     std::optional<std::string> after;  // the store afterwards, when changed
 };
 
+const std::vector<std::string> kStdin = {"start", "--config", "-"};
 const std::string kHome = R"({"siteName":"home","privateKey":"k","address":"10.0.0.2/32","serverPubkey":"s",)"
                           R"("endpoint":"e:51820","allowedIPs":"0.0.0.0/0"})";
 const std::string kStarted = R"({"ok":true,"name":"Vexomi — home","vpnIP":"10.0.0.2","connected":true})" "\n";
@@ -141,38 +124,34 @@ TEST(CommandLineTest, EachCaseWithCompletionsAtOnceLaterOrOnOtherThreads) {
         // start finds the site's configuration by name, of any provider, or makes one.
         {.args = {"start", "--config", "/doc"}, .document = kHome, .delivery = Delivery::onAnotherThread,
          .out = kStarted, .journal = kStartAll, .after = "home1*"},
-        {.args = {"start", "--config", "-"}, .stored = "other1 !home1 home3", .document = kHome,
-         .delivery = Delivery::held, .out = kStarted, .journal = kStartAll, .after = "other1 !home1* home3"},
-        {.args = {"start", "--config", "-"},
-         .document = R"({"siteName":null,"privateKey":"k","address":"fd00::2/64/x","serverPubkey":"s",)"
-                     R"("endpoint":"e","allowedIPs":"a"})",
+        {.args = kStdin, .stored = "other1 !home1 home3", .document = kHome, .delivery = Delivery::held,
+         .out = kStarted, .journal = kStartAll, .after = "other1 !home1* home3"},
+        {.args = kStdin, .document = R"({"siteName":null,"privateKey":"k","address":"fd00::2/64/x","serverPubkey":"s",)"
+                                     R"("endpoint":"e","allowedIPs":"a"})",
          .out = R"({"ok":true,"name":"Vexomi — Vexomi","vpnIP":"fd00::2","connected":true})" "\n",
          .journal = "load save:Vexomi reload:Vexomi start:Vexomi", .after = "Vexomi1*"},
         {.args = {"start", "--site", "x"}, .document = kHome, .out = failure("Missing --config <path>"), .exit = 1},
         {.args = {"start", "--config"}, .document = kHome, .out = failure("Missing --config <path>"), .exit = 1},
-        // The value is the next argument, whatever it looks like; bytes that are not UTF-8 come out replaced.
+        // An option's value is the next argument, whatever it is; bytes that are not UTF-8 come out replaced.
         {.args = {"start", "--config", "--x\xFF", "--config", "/doc"}, .document = kHome,
          .out = failure("Cannot read config file: --x\xEF\xBF\xBD"), .exit = 1},
-        {.args = {"start", "--config", "/doc"}, .document = "[1]",
-         .out = failure("Invalid config JSON: the document is not a JSON object"), .exit = 1},
-        {.args = {"start", "--config", "-"}, .document = std::string(kMaxDocumentBytes + 1, ' '),
+        {.args = kStdin, .document = "[1]", .out = failure("Invalid config JSON: the document is not a JSON object"),
+         .exit = 1},
+        {.args = kStdin, .document = std::string(kMaxDocumentBytes + 1, ' '),
          .out = failure("Invalid config JSON: the document is larger than 1048576 bytes"), .exit = 1},
-        {.args = {"start", "--config", "-"}, .document = kHome, .fail = "load",
+        {.args = kStdin, .document = kHome, .fail = "load",
          .out = failure("Failed to load tunnel manager: load failed"), .exit = 1, .journal = "load"},
-        {.args = {"start", "--config", "-"}, .document = kHome, .fail = "save",
-         .out = failure("Failed to start tunnel: save failed"), .exit = 1, .journal = "load save:home"},
-        {.args = {"start", "--config", "-"}, .document = kHome, .fail = "reload",
-         .out = failure("Failed to start tunnel: reload failed"), .exit = 1,
-         .journal = "load save:home reload:home", .after = "home1*"},
-        {.args = {"start", "--config", "-"}, .document = kHome, .fail = "start",
-         .out = failure("Failed to start tunnel: start failed"), .exit = 1, .journal = kStartAll, .after = "home1*"},
-        {.args = {"start", "--config", "-"}, .stored = "#home1", .document = kHome,
+        {.args = kStdin, .document = kHome, .fail = "save", .out = failure("Failed to start tunnel: save failed"),
+         .exit = 1, .journal = "load save:home"},
+        {.args = kStdin, .document = kHome, .fail = "start", .out = failure("Failed to start tunnel: start failed"),
+         .exit = 1, .journal = kStartAll, .after = "home1*"},
+        {.args = kStdin, .stored = "#home1", .document = kHome,
          .out = failure("Failed to start tunnel: Invalid protocol configuration"), .exit = 1, .journal = "load"},
         // A response that does not get out whole ends with 1, although the work is done.
-        {.args = {"start", "--config", "-"}, .document = kHome, .room = 5, .out = R"({"ok")", .exit = 1,
-         .journal = kStartAll, .after = "home1*"},
-        // stop and remove: one site, found or new, or every configuration of the
-        // client. Every target is tried; the failure of the earliest is reported.
+        {.args = kStdin, .document = kHome, .room = 5, .out = R"({"ok")", .exit = 1, .journal = kStartAll,
+         .after = "home1*"},
+        // stop and remove: one site, found or new, or every configuration of the client. Each
+        // target is tried; the failure of the earliest is reported.
         {.args = {"stop"}, .stored = "a3 !o3 b1", .out = kStopped, .journal = "load stop:a stop:b"},
         {.args = {"stop"}, .stored = "a3 b3 c3", .fail = "stop:b stop:c",
          .out = failure("Failed to stop tunnel: stop:b failed"), .exit = 1, .journal = "load stop:a stop:b stop:c"},
@@ -190,7 +169,7 @@ TEST(CommandLineTest, EachCaseWithCompletionsAtOnceLaterOrOnOtherThreads) {
         {.args = {"remove"}, .out = kRemoved, .journal = "load"},
         {.args = {"remove", "--site", "b"}, .stored = "a1 b1", .out = kRemoved, .journal = "load remove:b",
          .after = "a1"},
-        {.args = {"remove"}, .stored = "a1 b1 c1", .fail = "remove:b remove:c", .delivery = Delivery::heldNewestFirst,
+        {.args = {"remove"}, .stored = "a1 b1 c1", .fail = "remove:b remove:c", .delivery = Delivery::held,
          .out = failure("Failed to remove tunnel: remove:b failed"), .exit = 1,
          .journal = "load remove:a remove:b remove:c", .after = "b1 c1"},
         // status reports the first connected configuration of the client.
@@ -224,11 +203,16 @@ TEST(CommandLineTest, EachCaseWithCompletionsAtOnceLaterOrOnOtherThreads) {
         EXPECT_EQ(rig.process.standardOutput, c.out);
         EXPECT_EQ(rig.process.standardError, c.err);
         EXPECT_EQ(rig.process.exits, c.exit == kRunning ? std::vector<int>() : std::vector{c.exit});
-        EXPECT_EQ(rig.journal(), c.journal);
+        EXPECT_EQ(withoutPrefix(rig.store.journal), c.journal);
         EXPECT_EQ(rig.stored(), c.after.value_or(c.stored));
-        for (const FakeVPNStore::Entry& entry : rig.store.entries) {
-            if (entry.configuration.isEnabled) {
-                expectDocumentIn(entry.configuration, c.document);
+        // A started configuration holds the document but its site name, and its endpoint as the server address.
+        for (const auto& [configuration, status] : rig.store.entries) {
+            if (configuration.isEnabled) {
+                auto expected = nlohmann::json::parse(c.document);
+                expected.erase("siteName");
+                const auto& protocol = std::get<TunnelProviderProtocol>(configuration.protocolConfiguration);
+                EXPECT_EQ(nlohmann::json(*protocol.providerConfiguration.get()), expected);
+                EXPECT_EQ(protocol.serverAddress, expected["endpoint"]);
             }
         }
     }
