@@ -27,8 +27,7 @@ public:
     std::size_t runReady() { return drain(Clock{0}); }             // what is due now; how many ran
     void advance(std::chrono::milliseconds delay) { drain(delay); }  // what comes due on the way
 
-    // Ends the loop for good, as the end of the process does.
-    void stop() {
+    void stop() {  // for good, as the end of the process does
         const std::lock_guard lock(mutex_);
         stopped_ = true;
     }

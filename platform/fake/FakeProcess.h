@@ -10,8 +10,8 @@
 
 namespace vxm::platform {
 
-// A process for tests: what it reads comes from data the test sets; what it
-// writes and every exit status are recorded.
+// A process for tests: it reads what the test sets and records what it writes
+// and every exit status.
 class FakeProcess : public Process {
 public:
     std::function<void()> onExit;  // called at the first exit, which in a real process ends everything
@@ -26,9 +26,7 @@ public:
         standardOutput.append(text.substr(0, standardOutputRoom.value_or(text.size())));
         return text.size() <= standardOutputRoom.value_or(text.size());
     }
-
     void writeStandardError(std::string_view text) override { standardError.append(text); }
-
     void exit(int status) override {
         exits.push_back(status);
         if (exits.size() == 1 && onExit) {
@@ -39,7 +37,6 @@ public:
     std::optional<std::string> readFile(const std::string& path, std::size_t maxBytes) override {
         return files.contains(path) ? std::optional(files[path].substr(0, maxBytes)) : std::nullopt;
     }
-
     std::optional<std::string> readStandardInput(std::size_t maxBytes) override {
         return standardInput.substr(0, maxBytes);
     }

@@ -39,8 +39,7 @@ public:
         return *entries.emplace_back(Entry{std::move(configuration), status}).configuration.storeKey;
     }
 
-    // Changes a status and, unless told not to, notifies its observers (a
-    // change that reaches no one models a race).
+    // Notifies the observers unless told not to (a change that reaches no one models a race).
     void setStatus(std::int64_t key, VPNStatus status, bool notify = true) {
         find(key)->status = status;
         auto [first, last] = observers_.equal_range(key);
@@ -81,13 +80,11 @@ public:
         deliver(std::move(completion), error);
     }
 
-    // Refreshes nothing: the handle holds what was just saved.
-    void reload(ManagerRef manager, ErrorCompletion completion) override {
+    void reload(ManagerRef manager, ErrorCompletion completion) override {  // the handle holds what was saved
         deliver(std::move(completion), request("reload", manager.get()));
     }
 
-    // One that is not stored is as removed as it can be.
-    void remove(ManagerRef manager, ErrorCompletion completion) override {
+    void remove(ManagerRef manager, ErrorCompletion completion) override {  // one not stored counts as removed
         std::optional<Error> error = request("remove", manager.get());
         if (!error) {
             std::erase_if(entries, [&](const Entry& e) { return e.configuration.storeKey == manager->storeKey; });

@@ -1,8 +1,8 @@
 #include "Commands.h"
 
+#include <regex>
 #include <sstream>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -24,18 +24,13 @@ using Delivery = FakeVPNStore::Delivery;
 const std::string kPrefix = "Vexomi — ";
 const std::string kClient = "com.vexomi.client.tunnel";
 
-std::string withoutPrefix(std::string text) {
-    for (auto at = text.find(kPrefix); at != std::string::npos; at = text.find(kPrefix, at)) {
-        text.erase(at, kPrefix.size());
-    }
-    return text;
-}
+std::string withoutPrefix(const std::string& text) { return std::regex_replace(text, std::regex(kPrefix), ""); }
 
 // One run of the tool on the fakes. A store is written as words, one per
 // configuration in store order: a mark ("!" another provider's, "#" another
-// protocol, "?" no name and a number for its address) or none, the site name,
-// and the status digit (1 disconnected, 2 connecting, 3 connected, 4
-// reasserting). Configuration i has the address "10.0.0.i/32".
+// protocol) or none, the site name, and the status digit (1 disconnected, 2
+// connecting, 3 connected, 4 reasserting). Configuration i has the address
+// "10.0.0.i/32".
 struct Rig {
     platform::FakeMainQueue queue;
     platform::FakeProcess process;
@@ -45,18 +40,13 @@ struct Rig {
         process.onExit = [this] { queue.stop(); };
         std::istringstream words(stored);
         for (std::string word; words >> word;) {
-            const bool marked = word.find_first_of("!#?") == 0;
+            const bool marked = word.find_first_of("!#") == 0;
             const std::string address = "10.0.0." + std::to_string(store.entries.size() + 1) + "/32";
-            TunnelProviderProtocol protocol{kClient, "", platform::ProviderConfiguration{{"address", address}}};
+            const std::string bundle = word[0] == '!' ? "org.example.other.tunnel" : kClient;
             platform::TunnelProviderManager configuration(store);
             configuration.localizedDescription = kPrefix + word.substr(marked, word.size() - 1 - marked);
-            if (word[0] == '!') {
-                protocol.providerBundleIdentifier = "org.example.other.tunnel";
-            } else if (word[0] == '?') {
-                configuration.localizedDescription.reset();
-                protocol.providerConfiguration = platform::ProviderConfiguration{{"address", 7}};
-            }
-            configuration.protocolConfiguration = protocol;
+            configuration.protocolConfiguration =
+                TunnelProviderProtocol{bundle, "", platform::ProviderConfiguration{{"address", address}}};
             if (word[0] == '#') {
                 configuration.protocolConfiguration = platform::OtherProtocol{"ikev2"};
             }
@@ -65,15 +55,12 @@ struct Rig {
         store.delivery = delivery;
     }
 
-    void run(std::vector<std::string> args) {
+    // Runs the tool; then, unless told not to, lets every held completion and queued item run, as a
+    // process's loop would, until the process has ended or nothing is left.
+    void run(std::vector<std::string> args, bool settle = true) {
         args.insert(args.begin(), "vxm-tunnel");
         runTool(std::move(args), {queue, store, process});
-    }
-
-    // Lets every held completion and queued item run, as a process's loop
-    // would, until the process has ended or nothing is left.
-    void settle() {
-        while (process.exits.empty() && (queue.runReady() > 0 || store.deliver())) {
+        while (settle && process.exits.empty() && (queue.runReady() > 0 || store.deliver())) {
         }
     }
 
@@ -84,14 +71,12 @@ struct Rig {
             const auto* protocol = std::get_if<TunnelProviderProtocol>(&configuration.protocolConfiguration);
             text += text.empty() ? "" : " ";
             text += protocol == nullptr ? "#" : protocol->providerBundleIdentifier != kClient ? "!" : "";
-            text += configuration.localizedDescription.value_or("?") + std::to_string(static_cast<int>(status));
+            text += *configuration.localizedDescription + std::to_string(static_cast<int>(status));
             text += configuration.isEnabled ? "*" : "";
         }
         return withoutPrefix(text);
     }
 };
-
-constexpr int kRunning = -1;
 
 struct Case {
     std::vector<std::string> args;
@@ -102,7 +87,7 @@ struct Case {
     std::optional<std::size_t> room;  // the bytes standard output takes
     std::string out;
     std::string err;
-    int exit = 0;  // kRunning: still running
+    std::optional<int> exit = 0;  // none: still running
     std::string journal;
     std::optional<std::string> after;  // the store afterwards, when changed
 };
@@ -141,8 +126,6 @@ TEST(CommandLineTest, EachCaseWithCompletionsAtOnceLaterOrOnOtherThreads) {
          .out = failure("Invalid config JSON: the document is larger than 1048576 bytes"), .exit = 1},
         {.args = kStdin, .document = kHome, .fail = "load",
          .out = failure("Failed to load tunnel manager: load failed"), .exit = 1, .journal = "load"},
-        {.args = kStdin, .document = kHome, .fail = "save", .out = failure("Failed to start tunnel: save failed"),
-         .exit = 1, .journal = "load save:home"},
         {.args = kStdin, .document = kHome, .fail = "start", .out = failure("Failed to start tunnel: start failed"),
          .exit = 1, .journal = kStartAll, .after = "home1*"},
         {.args = kStdin, .stored = "#home1", .document = kHome,
@@ -159,16 +142,11 @@ TEST(CommandLineTest, EachCaseWithCompletionsAtOnceLaterOrOnOtherThreads) {
         {.args = {"stop", "--site=a", "now"}, .stored = "a3 b3", .out = kStopped, .journal = "load stop:a stop:b"},
         {.args = {"stop", "--site", "cafe\u0301"}, .stored = "caf\u00E9" "3", .out = kStopped,
          .journal = "load stop:caf\u00E9"},
-        {.args = {"stop", "--site", ""}, .out = kStopped, .journal = "load stop:"},
-        {.args = {"stop", "--site", "a"}, .fail = "load", .out = failure("Failed to load tunnel manager: load failed"),
-         .exit = 1, .journal = "load"},
         {.args = {"remove"}, .fail = "load", .delivery = Delivery::onAnotherThread,
          .out = failure("Failed to load tunnel managers: load failed"), .exit = 1, .journal = "load"},
         {.args = {"remove"}, .stored = "a1 !o1 b1", .delivery = Delivery::held, .out = kRemoved,
          .journal = "load remove:a remove:b", .after = "!o1"},
         {.args = {"remove"}, .out = kRemoved, .journal = "load"},
-        {.args = {"remove", "--site", "b"}, .stored = "a1 b1", .out = kRemoved, .journal = "load remove:b",
-         .after = "a1"},
         {.args = {"remove"}, .stored = "a1 b1 c1", .fail = "remove:b remove:c", .delivery = Delivery::held,
          .out = failure("Failed to remove tunnel: remove:b failed"), .exit = 1,
          .journal = "load remove:a remove:b remove:c", .after = "b1 c1"},
@@ -176,12 +154,11 @@ TEST(CommandLineTest, EachCaseWithCompletionsAtOnceLaterOrOnOtherThreads) {
         {.args = {"status", "--site", "x", "--config", "y"}, .stored = "!o3 a2 b3 c3",
          .out = R"({"ok":true,"name":"Vexomi — b","vpnIP":"10.0.0.3","connected":true})" "\n", .journal = "load"},
         {.args = {"status"}, .stored = "a2 b4", .out = kStopped, .journal = "load"},
-        {.args = {"status"}, .stored = "?3", .out = R"({"ok":true,"connected":true})" "\n", .journal = "load"},
         {.args = {"status"}, .fail = "load", .delivery = Delivery::onAnotherThread,
          .out = failure("Failed to load tunnel managers: load failed"), .exit = 1, .journal = "load"},
         // wait stays while a configuration of the client that was up at the start still is.
         {.args = {"wait"}, .stored = "a1 !o3 #p3", .journal = "load"},
-        {.args = {"wait"}, .stored = "a2", .exit = kRunning, .journal = "load"},
+        {.args = {"wait"}, .stored = "a2", .exit = std::nullopt, .journal = "load"},
         {.args = {"wait"}, .fail = "load", .out = failure("Failed to load tunnel managers: load failed"), .exit = 1,
          .journal = "load"},
     };
@@ -192,17 +169,12 @@ TEST(CommandLineTest, EachCaseWithCompletionsAtOnceLaterOrOnOtherThreads) {
         rig.process.standardOutputRoom = c.room;
         std::istringstream failing(c.fail);
         for (std::string request; failing >> request;) {
-            std::string key = request;
-            if (const auto colon = key.find(':'); colon != std::string::npos) {
-                key.insert(colon + 1, kPrefix);
-            }
-            rig.store.failures[key] = platform::Error{request + " failed"};
+            rig.store.failures[std::regex_replace(request, std::regex(":"), ":" + kPrefix)] = {request + " failed"};
         }
         rig.run(c.args);
-        rig.settle();
         EXPECT_EQ(rig.process.standardOutput, c.out);
         EXPECT_EQ(rig.process.standardError, c.err);
-        EXPECT_EQ(rig.process.exits, c.exit == kRunning ? std::vector<int>() : std::vector{c.exit});
+        EXPECT_EQ(rig.process.exits, c.exit ? std::vector{*c.exit} : std::vector<int>());
         EXPECT_EQ(withoutPrefix(rig.store.journal), c.journal);
         EXPECT_EQ(rig.stored(), c.after.value_or(c.stored));
         // A started configuration holds the document but its site name, and its endpoint as the server address.
@@ -218,39 +190,21 @@ TEST(CommandLineTest, EachCaseWithCompletionsAtOnceLaterOrOnOtherThreads) {
     }
 }
 
-TEST(RemoveTest, PrintsFromTheMainQueueOnceTheLastRemovalIsDoneOnAnotherThread) {
-    Rig rig("a1 b1 c1", Delivery::held);
-    rig.run({"remove"});
-    rig.store.deliver();  // the load
-    std::thread([&] {
-        rig.store.deliver();
-        rig.store.deliver();
-    }).join();
-    rig.queue.runReady();
-    EXPECT_EQ(rig.process.standardOutput, "") << "a removal is still out";
-    std::thread([&] { rig.store.deliver(); }).join();
-    EXPECT_EQ(rig.process.standardOutput, "") << "the response waits for the main queue";
-    rig.queue.runReady();
-    EXPECT_EQ(rig.process.standardOutput, kRemoved);
-}
-
 TEST(WaitTest, EndsOnlyWhenEveryTunnelUpAtTheStartIsDown) {
     Rig rig("a3 b2 c1");
     rig.run({"wait"});
     rig.store.setStatus(1, VPNStatus::reasserting);
-    rig.store.setStatus(3, VPNStatus::connected);
     rig.queue.runReady();
     EXPECT_TRUE(rig.process.exits.empty()) << "b is still connecting";
     rig.store.setStatus(2, VPNStatus::disconnecting);
     rig.queue.runReady();
     EXPECT_EQ(rig.process.exits, std::vector{0});
-    EXPECT_EQ(rig.process.standardOutput, "");
 }
 
 // A tunnel that goes down while its observer is being registered notifies no one.
 TEST(WaitTest, ATunnelDownBeforeItsObserverIsCaughtByTheCheckAfterRegistering) {
     Rig rig("a3", Delivery::held);
-    rig.run({"wait"});
+    rig.run({"wait"}, /*settle=*/false);
     rig.store.deliver();
     rig.store.setStatus(1, VPNStatus::disconnected, /*notify=*/false);
     rig.queue.runReady();

@@ -1,7 +1,6 @@
 #include "Types.h"
 
 #include <string>
-#include <variant>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -15,20 +14,22 @@ const std::string kRequired =
 std::string with(const std::string& before, const std::string& after = "") {
     return "{" + before + kRequired + after + "}";
 }
-TunnelConfig named(std::optional<std::string> site) { return {std::move(site), "k", "10.0.0.2/32", "s", "e", "a"}; }
 std::string notJson(std::size_t line, std::size_t column) {
     return "the document is not valid JSON (line " + std::to_string(line) + ", column " + std::to_string(column) + ")";
 }
 
+// A document that decodes shows as its site name ("-" for none) and the
+// other values in field order; one that does not, as its error.
 TEST(TunnelConfigTest, DecodesDocuments) {
     std::string deep;
     for (int depth = 0; depth < 100000; ++depth) {
         deep += R"({"a":)";
     }
     deep += "1" + std::string(100000, '}');
-    const std::vector<std::pair<std::string, std::variant<TunnelConfig, std::string>>> cases = {
-        {with(R"("siteName":"home",)", R"(,"x":{"privateKey":[1,{"y":1}]},"SiteName":7,"Address":1)"), named("home")},
-        {with(R"("siteName":"x","siteName":null,)"), named(std::nullopt)},  // the last of a repeated key counts
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {with(R"("siteName":"home",)", R"(,"x":{"privateKey":[1,{"y":1}]},"SiteName":7,"Address":1)"),
+         "home k 10.0.0.2/32 s e a"},
+        {with(R"("siteName":"x","siteName":null,)"), "- k 10.0.0.2/32 s e a"},  // the last of a repeated key counts
         {R"({"PrivateKey":"k","address":1})", R"(the key "privateKey" is missing)"},  // exact keys, checked in order
         {R"({"privateKey":"k","address":null,"serverPubkey":1})", R"(the value of "address" is null)"},
         {with("", R"(,"allowedIPs":1)"), R"(the value of "allowedIPs" is not a string)"},
@@ -40,18 +41,15 @@ TEST(TunnelConfigTest, DecodesDocuments) {
         {with("") + " x", notJson(1, with("").size() + 2)},  // something after the object
         {"{\n  \"a\": tru }", notJson(2, 11)},
         {R"({"siteName":")" "\xC0\xAF" R"(",)" + kRequired + "}", notJson(1, 14)},  // an overlong "/"
-        {R"({"a":)" + std::string(100000, '['), notJson(1, 100006)},
     };
     for (const auto& [bytes, expected] : cases) {
         auto decoded = decodeTunnelConfig(bytes);
-        const std::string shown = bytes.substr(0, 120);
-        if (const auto* config = std::get_if<TunnelConfig>(&expected)) {
-            EXPECT_TRUE(decoded.ok() && decoded.value() == *config)
-                << shown << ": " << (decoded.ok() ? "another configuration" : decoded.error().localizedDescription);
-        } else {
-            EXPECT_EQ(decoded.ok() ? "decoded" : decoded.error().localizedDescription, std::get<std::string>(expected))
-                << shown;
-        }
+        const TunnelConfig& c = decoded.ok() ? decoded.value() : TunnelConfig{};
+        EXPECT_EQ(decoded.ok() ? c.siteName.value_or("-") + " " + c.privateKey + " " + c.address + " " +
+                                     c.serverPubkey + " " + c.endpoint + " " + c.allowedIPs
+                               : decoded.error().localizedDescription,
+                  expected)
+            << bytes.substr(0, 120);
     }
 }
 
