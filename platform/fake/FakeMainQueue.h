@@ -1,59 +1,62 @@
 #pragma once
 
-#include <chrono>
-#include <condition_variable>
 #include <cstddef>
-#include <deque>
-#include <functional>
 #include <map>
 #include <mutex>
+#include <optional>
+#include <utility>
 
 #include "platform/MainQueue.h"
 
 namespace vxm::platform {
 
-// A main queue for tests, with a clock of its own: delayed work comes due only
-// when the test moves the clock. Work may be queued from any thread; it runs on
-// whichever thread calls one of the run functions, the test's own.
+// A main queue for tests, with a clock of its own that only the test moves.
+// Work may be queued from any thread; it runs on the thread that calls run,
+// runReady or advance, until the queue is stopped.
 class FakeMainQueue : public MainQueue {
 public:
     using Clock = std::chrono::milliseconds;
 
-    void async(Work work) override;
-    void asyncAfter(std::chrono::milliseconds delay, Work work) override;
+    void async(Work work) override { asyncAfter(Clock{0}, std::move(work)); }
+    void asyncAfter(std::chrono::milliseconds delay, Work work) override {
+        const std::lock_guard lock(mutex_);
+        pending_.emplace(now_ + delay, std::move(work));
+    }
 
-    // Runs ready work and moves the clock to each delayed item in turn, until
-    // nothing is left or the queue is stopped.
-    void run() override;
+    void run() override { drain(std::nullopt); }                    // all of it, as it comes due
+    std::size_t runReady() { return drain(Clock{0}); }             // what is due now; how many ran
+    void advance(std::chrono::milliseconds delay) { drain(delay); }  // what comes due on the way
 
-    // Runs the work that is ready now, without moving the clock; returns how
-    // many items ran.
-    std::size_t runReady();
+    void stop() {  // for good, as the end of the process does
+        const std::lock_guard lock(mutex_);
+        stopped_ = true;
+    }
 
-    // Moves the clock forward by `delay`, running, in order, the ready work and
-    // every delayed item that comes due on the way.
-    void advance(std::chrono::milliseconds delay);
-
-    // Runs work as it arrives from other threads until `done` holds or the
-    // queue is stopped; gives up after `timeout` of real time. Returns done().
-    bool runUntil(const std::function<bool()>& done,
-                  std::chrono::milliseconds timeout = std::chrono::seconds(10));
-
-    // Ends the loop for good, as the end of the process does: work queued
-    // afterwards never runs.
-    void stop();
-
-    [[nodiscard]] Clock now() const;
-    [[nodiscard]] std::size_t pendingCount() const;
-    [[nodiscard]] bool stopped() const;
+    [[nodiscard]] std::size_t pendingCount() const {
+        const std::lock_guard lock(mutex_);
+        return pending_.size();
+    }
 
 private:
-    bool runOne(std::unique_lock<std::mutex>& lock);
+    // Runs the items due within `delay` (all, without it) without the lock.
+    std::size_t drain(std::optional<Clock> delay) {
+        std::unique_lock lock(mutex_);
+        const std::optional<Clock> until = delay ? std::optional(now_ + *delay) : std::nullopt;
+        std::size_t count = 0;
+        for (; !stopped_ && !pending_.empty() && (!until || pending_.begin()->first <= *until); ++count) {
+            now_ = pending_.begin()->first;
+            Work work = std::move(pending_.begin()->second);
+            pending_.erase(pending_.begin());
+            lock.unlock();
+            work();
+            lock.lock();
+        }
+        now_ = stopped_ ? now_ : until.value_or(now_);
+        return count;
+    }
 
     mutable std::mutex mutex_;
-    std::condition_variable arrived_;
-    std::deque<Work> ready_;
-    std::multimap<Clock, Work> delayed_;
+    std::multimap<Clock, Work> pending_;  // by the time each comes due; equal times in queuing order
     Clock now_{0};
     bool stopped_ = false;
 };

@@ -1,15 +1,9 @@
 #pragma once
 
-#include <cstddef>
-#include <cstdint>
+#include <algorithm>
 #include <deque>
-#include <functional>
-#include <map>
-#include <mutex>
-#include <optional>
-#include <string>
 #include <thread>
-#include <vector>
+#include <utility>
 
 #include "platform/MainQueue.h"
 #include "platform/VPNStore.h"
@@ -17,92 +11,130 @@
 namespace vxm::platform {
 
 // An in-memory VPN configuration store for tests, driven by data: what it
-// holds, which operations fail, and how completions are delivered. It records
-// every request it gets.
+// holds, which requests fail, and how completions arrive. It journals every
+// request as "load" or "<verb>:<display name>" (save, reload, remove, start, stop).
 class FakeVPNStore : public VPNConfigurationStore {
 public:
-    enum class Operation { loadAll, save, reload, startTunnel, stopTunnel, remove };
-
     enum class Delivery {
-        immediately,     // on the caller's thread, before the operation returns
-        onAnotherThread, // on a new thread per completion
-        held,            // kept until the test calls releaseHeld
+        immediately,      // on the caller's thread, before the request returns
+        onAnotherThread,  // on a thread of its own, before the request returns
+        held,             // kept until deliver
     };
 
-    // One stored configuration, or a snapshot of what a save was asked to store.
     struct Entry {
-        std::int64_t key = 0;
-        std::optional<std::string> localizedDescription;
-        ProtocolConfiguration protocolConfiguration;
-        bool isEnabled = false;
+        TunnelProviderManager configuration;  // as last saved, its storeKey set
         VPNStatus status = VPNStatus::disconnected;
     };
 
-    // Observers' blocks are queued on `mainQueue`.
-    explicit FakeVPNStore(MainQueue& mainQueue) : mainQueue_(mainQueue) {}
-    ~FakeVPNStore() override;
-    FakeVPNStore(const FakeVPNStore&) = delete;
-    FakeVPNStore& operator=(const FakeVPNStore&) = delete;
+    explicit FakeVPNStore(MainQueue& mainQueue) : mainQueue_(mainQueue) {}  // where observers' blocks go
 
-    // ---- set by the test ----
     Delivery delivery = Delivery::immediately;
-    // An operation listed here fails with this error, every time.
-    std::map<Operation, Error> failures;
-    // Like failures, but only for the configurations of these display names
-    // (one failing removal among several, say); checked after failures.
-    std::map<Operation, std::map<std::string, Error>> failuresOf;
+    std::map<std::string, Error> failures;  // by request as journaled, or by verb for all of it
+    std::vector<Entry> entries;
+    std::string journal;  // the requests, space-separated
 
-    // Stores a configuration at the end of store order; returns its key.
-    std::int64_t add(Entry entry);
-    // Changes a stored configuration's status and, unless told not to,
-    // notifies its observers (a change that reaches no one models a race).
-    void setStatus(std::int64_t key, VPNStatus status, bool notify = true);
-    // Delivers the held completions in the order they were held (or the
-    // newest first), on the calling thread, at most `count` of them; returns
-    // how many ran.
-    std::size_t releaseHeld(std::size_t count = SIZE_MAX, bool newestFirst = false);
-    [[nodiscard]] std::size_t heldCount() const;
-    // Waits for every completion started on another thread to finish.
-    void joinDeliveries();
+    // Stores the configuration at the end of store order; returns its key.
+    std::int64_t add(TunnelProviderManager configuration, VPNStatus status) {
+        configuration.storeKey = nextKey_++;
+        return *entries.emplace_back(Entry{std::move(configuration), status}).configuration.storeKey;
+    }
 
-    // ---- read by the test ----
-    [[nodiscard]] std::vector<Entry> stored() const;
-    [[nodiscard]] std::vector<Entry> saves() const;
-    // Display names (or none) of the configurations that got each request.
-    [[nodiscard]] std::vector<std::optional<std::string>> startRequests() const;
-    [[nodiscard]] std::vector<std::optional<std::string>> stopRequests() const;
-    [[nodiscard]] std::vector<std::optional<std::string>> removeRequests() const;
-    [[nodiscard]] int loadCount() const;
-    [[nodiscard]] std::size_t observerCount() const;
+    // Notifies the observers unless told not to (a change that reaches no one models a race).
+    void setStatus(std::int64_t key, VPNStatus status, bool notify = true) {
+        find(key)->status = status;
+        auto [first, last] = observers_.equal_range(key);
+        for (auto it = first; notify && it != last; ++it) {
+            mainQueue_.async(it->second);
+        }
+    }
 
-    // ---- the store ----
-    void loadAllFromPreferences(LoadAllCompletion completion) override;
-    void save(ManagerRef manager, ErrorCompletion completion) override;
-    void reload(ManagerRef manager, ErrorCompletion completion) override;
-    void remove(ManagerRef manager, ErrorCompletion completion) override;
-    std::optional<Error> startTunnel(const TunnelProviderManager& manager) override;
-    std::optional<Error> stopTunnel(const TunnelProviderManager& manager) override;
-    VPNStatus status(const TunnelProviderManager& manager) override;
-    void observeStatusChanges(const TunnelProviderManager& manager, std::function<void()> block) override;
+    // Runs the oldest held completion; false when none is held.
+    bool deliver() {
+        if (held_.empty()) {
+            return false;
+        }
+        std::function<void()> completion = std::move(held_.front());
+        held_.pop_front();
+        completion();
+        return true;
+    }
+
+    void loadAllFromPreferences(LoadAllCompletion completion) override {
+        std::optional<Error> error = request("load", nullptr);
+        std::vector<ManagerRef> managers;
+        for (const Entry& entry : entries) {
+            managers.push_back(std::make_shared<TunnelProviderManager>(entry.configuration));
+        }
+        deliver([completion = std::move(completion), error = std::move(error), managers = std::move(managers)] {
+            completion(error ? Result<std::vector<ManagerRef>>(*error) : managers);
+        });
+    }
+
+    void save(ManagerRef manager, ErrorCompletion completion) override {
+        std::optional<Error> error = request("save", manager.get());
+        if (Entry* entry = find(manager->storeKey); !error && entry != nullptr) {
+            entry->configuration = *manager;
+        } else if (!error) {
+            manager->storeKey = add(*manager, VPNStatus::disconnected);
+        }
+        deliver(std::move(completion), error);
+    }
+
+    void reload(ManagerRef manager, ErrorCompletion completion) override {  // the handle holds what was saved
+        deliver(std::move(completion), request("reload", manager.get()));
+    }
+
+    void remove(ManagerRef manager, ErrorCompletion completion) override {  // one not stored counts as removed
+        std::optional<Error> error = request("remove", manager.get());
+        if (!error) {
+            std::erase_if(entries, [&](const Entry& e) { return e.configuration.storeKey == manager->storeKey; });
+        }
+        deliver(std::move(completion), error);
+    }
+
+    std::optional<Error> startTunnel(const TunnelProviderManager& handle) override { return request("start", &handle); }
+    std::optional<Error> stopTunnel(const TunnelProviderManager& handle) override { return request("stop", &handle); }
+    VPNStatus status(const TunnelProviderManager& manager) override {
+        const Entry* entry = find(manager.storeKey);
+        return entry != nullptr ? entry->status : VPNStatus::invalid;
+    }
+    void observeStatusChanges(const TunnelProviderManager& manager, std::function<void()> block) override {
+        observers_.emplace(manager.storeKey.value_or(0), std::move(block));
+    }
 
 private:
-    std::optional<Error> failure(Operation operation, const std::optional<std::string>& name = std::nullopt) const;
-    Entry* find(std::optional<std::int64_t> key);
-    void deliver(std::function<void()> completion);
-    ManagerRef handleFor(const Entry& entry);
+    // Journals the request and returns its failure, if it has one.
+    std::optional<Error> request(const std::string& verb, const TunnelProviderManager* manager) {
+        const std::string name = manager != nullptr ? verb + ":" + manager->localizedDescription.value_or("") : verb;
+        journal += (journal.empty() ? "" : " ") + name;
+        auto found = failures.contains(name) ? failures.find(name) : failures.find(verb);
+        return found != failures.end() ? std::optional(found->second) : std::nullopt;
+    }
+
+    Entry* find(std::optional<std::int64_t> key) {
+        auto found = std::find_if(entries.begin(), entries.end(),
+                                  [&](const Entry& entry) { return entry.configuration.storeKey == key; });
+        return found != entries.end() ? &*found : nullptr;
+    }
+
+    void deliver(ErrorCompletion completion, std::optional<Error> error) {
+        deliver([completion = std::move(completion), error = std::move(error)] { completion(error); });
+    }
+
+    void deliver(std::function<void()> completion) {
+        if (delivery == Delivery::immediately) {
+            completion();
+        } else if (delivery == Delivery::onAnotherThread) {
+            std::thread(std::move(completion)).join();
+        } else {
+            held_.push_back(std::move(completion));
+        }
+    }
 
     MainQueue& mainQueue_;
-    mutable std::mutex mutex_;
-    std::vector<Entry> entries_;
     std::int64_t nextKey_ = 1;
-    std::vector<Entry> saves_;
-    std::vector<std::optional<std::string>> startRequests_;
-    std::vector<std::optional<std::string>> stopRequests_;
-    std::vector<std::optional<std::string>> removeRequests_;
-    int loadCount_ = 0;
     std::multimap<std::int64_t, std::function<void()>> observers_;
     std::deque<std::function<void()>> held_;
-    std::vector<std::thread> threads_;
 };
 
 }  // namespace vxm::platform

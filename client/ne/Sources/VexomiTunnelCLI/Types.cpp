@@ -11,7 +11,6 @@ namespace vxm::tunnel {
 namespace {
 
 using nlohmann::json;
-using platform::Error;
 using platform::Result;
 
 constexpr std::array<const char*, 5> kRequiredKeys = {"privateKey", "address", "serverPubkey", "endpoint",
@@ -154,6 +153,10 @@ Result<TunnelConfig, DecodingError> configFromMembers(std::map<std::string, Memb
     return config;
 }
 
+DecodingError documentTooLarge() {
+    return corrupted("the document is larger than " + std::to_string(kMaxDocumentBytes) + " bytes");
+}
+
 }  // namespace
 
 Result<TunnelConfig, DecodingError> decodeTunnelConfig(std::string_view document) {
@@ -175,23 +178,6 @@ Result<TunnelConfig, DecodingError> decodeTunnelConfig(std::string_view document
     return configFromMembers(collector.members);
 }
 
-DecodingError documentTooLarge() {
-    return corrupted("the document is larger than " + std::to_string(kMaxDocumentBytes) + " bytes");
-}
-
-std::string encodeTunnelConfig(const TunnelConfig& config) {
-    nlohmann::ordered_json object = nlohmann::ordered_json::object();
-    if (config.siteName) {
-        object["siteName"] = *config.siteName;
-    }
-    object["privateKey"] = config.privateKey;
-    object["address"] = config.address;
-    object["serverPubkey"] = config.serverPubkey;
-    object["endpoint"] = config.endpoint;
-    object["allowedIPs"] = config.allowedIPs;
-    return object.dump(-1, ' ', false, json::error_handler_t::replace);
-}
-
 std::string encodeHelperResponse(const HelperResponse& response) {
     nlohmann::ordered_json object = nlohmann::ordered_json::object();
     object["ok"] = response.ok;
@@ -208,43 +194,6 @@ std::string encodeHelperResponse(const HelperResponse& response) {
         object["connected"] = *response.connected;
     }
     return object.dump(-1, ' ', false, json::error_handler_t::replace);
-}
-
-namespace {
-
-// Reads an optional member of a response into `into`; false on a wrong type.
-template <class T>
-bool readOptional(const json& object, const char* key, std::optional<T>& into) {
-    auto found = object.find(key);
-    if (found == object.end() || found->is_null()) {
-        return true;
-    }
-    const bool typeMatches = std::is_same_v<T, bool> ? found->is_boolean() : found->is_string();
-    if (!typeMatches) {
-        return false;
-    }
-    into = found->template get<T>();
-    return true;
-}
-
-}  // namespace
-
-Result<HelperResponse> decodeHelperResponse(std::string_view text) {
-    const json object = json::parse(text, nullptr, false);
-    if (!object.is_object()) {
-        return Error{"the response is not a JSON object"};
-    }
-    auto ok = object.find("ok");
-    if (ok == object.end() || !ok->is_boolean()) {
-        return Error{"the response has no boolean \"ok\""};
-    }
-    HelperResponse response;
-    response.ok = ok->get<bool>();
-    if (!readOptional(object, "name", response.name) || !readOptional(object, "vpnIP", response.vpnIP) ||
-        !readOptional(object, "error", response.error) || !readOptional(object, "connected", response.connected)) {
-        return Error{"a member of the response has the wrong type"};
-    }
-    return response;
 }
 
 bool printResponse(platform::Process& process, const HelperResponse& response) {

@@ -37,13 +37,6 @@ inline constexpr std::size_t kMaxDocumentBytes = std::size_t{1} << 20;
 // "siteName" may be absent or null; the five others must be strings.
 platform::Result<TunnelConfig, DecodingError> decodeTunnelConfig(std::string_view document);
 
-// The decoding failure of a document longer than kMaxDocumentBytes.
-DecodingError documentTooLarge();
-
-// The document as compact JSON, keys in field order, "siteName" left out when
-// there is none.
-std::string encodeTunnelConfig(const TunnelConfig& config);
-
 // The one record a run of the tool prints.
 struct HelperResponse {
     bool ok = false;
@@ -59,10 +52,6 @@ struct HelperResponse {
 // ones left out. Bytes that are not UTF-8 come out as U+FFFD, so a response
 // always has a form. No line feed.
 std::string encodeHelperResponse(const HelperResponse& response);
-
-// Reads a response back, as a caller does: "ok" required, the others optional
-// (null counts as absent), a wrong type fails, unknown keys are ignored.
-platform::Result<HelperResponse> decodeHelperResponse(std::string_view text);
 
 // Writes the response and a line feed to standard output, in one write.
 // False when the whole line did not reach standard output.
