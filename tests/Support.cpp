@@ -1,6 +1,7 @@
 #include "tests/Support.h"
 
 #include <algorithm>
+#include <chrono>
 #include <csignal>
 #include <filesystem>
 #include <fstream>
@@ -11,7 +12,6 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <poll.h>
 #include <spawn.h>
 #include <stdlib.h>
 #include <sys/wait.h>
@@ -22,7 +22,6 @@ extern char** environ;
 namespace vxm::testing {
 
 namespace fs = std::filesystem;
-using Clock = std::chrono::steady_clock;
 
 TempFolder::TempFolder() {
     std::string pattern = "/tmp/vxm-test-XXXXXX";
@@ -51,31 +50,6 @@ void writeBytes(const std::string& path, const std::string& bytes) { std::ofstre
 
 namespace {
 
-std::string drain(int fd) {
-    std::string text;
-    char buffer[4096];
-    ssize_t got = 0;
-    while ((got = ::read(fd, buffer, sizeof buffer)) > 0) {
-        text.append(buffer, static_cast<std::size_t>(got));
-    }
-    return text;
-}
-
-std::vector<std::string> environmentWith(const std::vector<std::string>& changes) {
-    std::vector<std::string> result;
-    for (char** variable = environ; *variable != nullptr; ++variable) {
-        const std::string entry = *variable;
-        const std::string name = entry.substr(0, entry.find('=') + 1);
-        const bool replaced = std::any_of(changes.begin(), changes.end(),
-                                          [&](const std::string& change) { return change.starts_with(name); });
-        if (!replaced) {
-            result.push_back(entry);
-        }
-    }
-    result.insert(result.end(), changes.begin(), changes.end());
-    return result;
-}
-
 std::vector<char*> pointers(std::vector<std::string>& strings) {
     std::vector<char*> result;
     for (std::string& text : strings) {
@@ -85,108 +59,64 @@ std::vector<char*> pointers(std::vector<std::string>& strings) {
     return result;
 }
 
+// Its output, read after the end: enough for the few lines a test expects.
+std::string drain(int fd) {
+    std::string text;
+    char buffer[4096];
+    for (ssize_t got = 0; (got = ::read(fd, buffer, sizeof buffer)) > 0;) {
+        text.append(buffer, static_cast<std::size_t>(got));
+    }
+    ::close(fd);
+    return text;
+}
+
 }  // namespace
 
-Program::Program(const std::string& path, const std::vector<std::string>& args, const ProgramSetup& setup) {
-    int in[2];
+Finished run(const std::string& path, const std::vector<std::string>& args, const ProgramSetup& setup) {
     int out[2];
     int err[2];
-    if (::pipe2(in, O_CLOEXEC) != 0 || ::pipe2(out, O_CLOEXEC) != 0 || ::pipe2(err, O_CLOEXEC) != 0) {
+    if (::pipe2(out, O_CLOEXEC) != 0 || ::pipe2(err, O_CLOEXEC) != 0) {
         throw std::runtime_error("pipe");
     }
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, in[0], STDIN_FILENO);
-    if (setup.output == Output::full) {
-        posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/full", O_WRONLY, 0);
-    } else if (setup.output == Output::closed) {
-        posix_spawn_file_actions_addclose(&actions, STDOUT_FILENO);
-    } else {
-        posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
-    }
-    if (setup.output == Output::brokenPipe) {
-        ::close(out[0]);
-        out[0] = -1;
-    }
+    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
     posix_spawn_file_actions_adddup2(&actions, err[1], STDERR_FILENO);
     posix_spawn_file_actions_addclosefrom_np(&actions, STDERR_FILENO + 1);
     std::vector<std::string> argv{path};
     argv.insert(argv.end(), args.begin(), args.end());
-    std::vector<std::string> envp = environmentWith(setup.environment);
-    const int spawned =
-        ::posix_spawn(&pid_, path.c_str(), &actions, nullptr, pointers(argv).data(), pointers(envp).data());
+    std::vector<std::string> envp;
+    for (char** variable = environ; *variable != nullptr; ++variable) {
+        const std::string name = std::string(*variable).substr(0, std::string(*variable).find('=') + 1);
+        if (std::none_of(setup.environment.begin(), setup.environment.end(),
+                         [&](const std::string& change) { return change.starts_with(name); })) {
+            envp.emplace_back(*variable);
+        }
+    }
+    envp.insert(envp.end(), setup.environment.begin(), setup.environment.end());
+    pid_t pid = -1;
+    const int spawned = ::posix_spawn(&pid, path.c_str(), &actions, nullptr, pointers(argv).data(), pointers(envp).data());
     posix_spawn_file_actions_destroy(&actions);
-    ::close(in[0]);
     ::close(out[1]);
     ::close(err[1]);
     if (spawned != 0) {
-        ::close(in[1]);
+        drain(out[0]);
+        drain(err[0]);
         throw std::runtime_error("cannot run " + path + ": " + std::generic_category().message(spawned));
     }
-    if (setup.input) {
-        [[maybe_unused]] const ssize_t written = ::write(in[1], setup.input->data(), setup.input->size());
-    }
-    ::close(in[1]);
-    out_ = out[0];
-    err_ = err[0];
-}
-
-Program::~Program() {
-    if (!reaped_) {
-        ::kill(pid_, SIGKILL);
-        ::waitpid(pid_, nullptr, 0);
-    }
-    ::close(out_);
-    ::close(err_);
-}
-
-bool Program::endsWithin(std::chrono::milliseconds timeout) {
-    const auto deadline = Clock::now() + timeout;
-    while (!reaped_) {
-        int status = 0;
-        if (::waitpid(pid_, &status, WNOHANG) == pid_) {
-            reaped_ = true;
-            status_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    int status = 0;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (::waitpid(pid, &status, WNOHANG) != pid) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            ADD_FAILURE() << path << " did not end within 30 s";
+            ::kill(pid, SIGKILL);
+            ::waitpid(pid, &status, 0);
             break;
-        }
-        if (Clock::now() > deadline) {
-            return false;
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
-    return true;
-}
-
-std::string Program::firstLineThenKill(std::chrono::milliseconds timeout) {
-    std::string line;
-    const auto deadline = Clock::now() + timeout;
-    while (line.find('\n') == std::string::npos && Clock::now() < deadline) {
-        pollfd ready{out_, POLLIN, 0};
-        if (::poll(&ready, 1, 10) > 0) {
-            char buffer[256];
-            const ssize_t got = ::read(out_, buffer, sizeof buffer);
-            if (got <= 0) {
-                break;
-            }
-            line.append(buffer, static_cast<std::size_t>(got));
-        }
-    }
-    ::kill(pid_, SIGKILL);
-    endsWithin(std::chrono::seconds(10));
-    return line;
-}
-
-Finished Program::finish(std::chrono::milliseconds timeout) {
-    if (!endsWithin(timeout)) {
-        ADD_FAILURE() << "the program did not end within " << timeout.count() << " ms";
-        ::kill(pid_, SIGKILL);
-        endsWithin(std::chrono::seconds(10));
-    }
-    return {status_, out_ < 0 ? "" : drain(out_), drain(err_)};
-}
-
-Finished run(const std::string& path, const std::vector<std::string>& args, const ProgramSetup& setup) {
-    return Program(path, args, setup).finish();
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status), drain(out[0]), drain(err[0])};
 }
 
 }  // namespace vxm::testing
