@@ -182,6 +182,36 @@ TEST_F(SqliteVPNStoreTest, AnObserverHearsThatItsStoreFileWasReplacedOrDeleted) 
     }
 }
 
+// Configurations of other kinds come back as they went in; what cannot be
+// stored or written is refused with the reason, and the store stays as it was.
+TEST_F(SqliteVPNStoreTest, KeepsEveryKindOfConfigurationAndReportsWhatCannotBeWritten) {
+    SqliteVPNStore& store = makeStore();
+    ManagerRef other = store.makeManager();
+    other->protocolConfiguration = OtherProtocol{"ikev2"};
+    ManagerRef none = store.makeManager();
+    ManagerRef badText = tunnel(store);
+    std::get<TunnelProviderProtocol>(badText->protocolConfiguration).providerConfiguration =
+        ProviderConfiguration{{"privateKey", "\xFF"}};
+    ASSERT_EQ(save(other), std::nullopt);
+    ASSERT_EQ(save(none), std::nullopt);
+    EXPECT_EQ(save(badText), Error{"the provider configuration holds text that is not valid UTF-8"});
+    const std::vector<ManagerRef> loaded = loadAll(makeStore()).value();
+    ASSERT_EQ(loaded.size(), 2U);
+    EXPECT_EQ(std::get<OtherProtocol>(loaded[0]->protocolConfiguration).kind, "ikev2");
+    EXPECT_TRUE(std::holds_alternative<NoProtocol>(loaded[1]->protocolConfiguration));
+
+    ManagerRef home = tunnel(store);
+    ASSERT_EQ(save(home), std::nullopt);
+    ASSERT_EQ(store.startTunnel(*home), std::nullopt);
+    runSql(path_, "CREATE TRIGGER no_update BEFORE UPDATE ON configurations BEGIN SELECT RAISE(ABORT, 'refused'); END;"
+                  "CREATE TRIGGER no_delete BEFORE DELETE ON configurations BEGIN SELECT RAISE(ABORT, 'refused'); END;");
+    const Error refused{"the VPN configuration store at " + path_ + " cannot be written: refused"};
+    EXPECT_EQ(store.stopTunnel(*home), refused);
+    EXPECT_EQ(remove(home), refused);
+    EXPECT_EQ(save(home), refused);
+    EXPECT_EQ(store.status(*home), VPNStatus::connected);
+}
+
 // Whatever the umask, the store's folders are made 0700 and its files 0600.
 TEST_F(SqliteVPNStoreTest, MakesFoldersAndFilesOwnerOnly) {
     for (const mode_t mask : {0000, 0277}) {
