@@ -52,6 +52,7 @@ namespace {
 
 std::vector<char*> pointers(std::vector<std::string>& strings) {
     std::vector<char*> result;
+    result.reserve(strings.size() + 1);
     for (std::string& text : strings) {
         result.push_back(text.data());
     }
