@@ -48,13 +48,14 @@ public:
         }
     }
 
-    // Runs the oldest held completion; false when none is held.
+    // Runs the newest held completion, so that requests made together
+    // complete in the reverse order; false when none is held.
     bool deliver() {
         if (held_.empty()) {
             return false;
         }
-        std::function<void()> completion = std::move(held_.front());
-        held_.pop_front();
+        std::function<void()> completion = std::move(held_.back());
+        held_.pop_back();
         completion();
         return true;
     }
