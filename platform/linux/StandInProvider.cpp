@@ -11,8 +11,10 @@ std::optional<Error> StandInProvider::setStatus(std::optional<std::int64_t> key,
 }
 
 // Runs `query` (changeStatus, finishConnecting or stopOne) on a stored
-// configuration in a transaction of its own, and signals a change.
-std::optional<Error> StandInProvider::change(std::optional<std::int64_t> key, Query query, VPNStatus status) {
+// configuration in a transaction of its own, and signals a change. What
+// becomes of one no longer in the store is `ifGone`.
+std::optional<Error> StandInProvider::change(std::optional<std::int64_t> key, Query query, VPNStatus status,
+                                             std::optional<Error> ifGone) {
     if (!key) {
         return Error{kNotSaved};
     }
@@ -24,7 +26,7 @@ std::optional<Error> StandInProvider::change(std::optional<std::int64_t> key, Qu
             sqlite::Statement::Use row = connection.statement(selectStatus).use();
             row.bind(1, *key);
             if (!row.step()) {
-                return Error{kGone};
+                return ifGone;
             }
         }
         sqlite::Statement::Use update = connection.statement(query).use();
@@ -60,11 +62,7 @@ std::optional<Error> StandInProvider::stop(std::int64_t key) {
             return std::nullopt;
         }
     }
-    std::optional<Error> error = change(key, stopOne, VPNStatus::disconnected);
-    if (error == Error{kGone}) {
-        return std::nullopt;
-    }
-    return error;
+    return change(key, stopOne, VPNStatus::disconnected, /*ifGone=*/std::nullopt);
 }
 
 std::optional<Error> StandInProvider::start(std::optional<std::int64_t> key) {

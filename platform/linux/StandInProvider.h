@@ -27,7 +27,8 @@ public:
     std::optional<Error> setStatus(std::optional<std::int64_t> key, VPNStatus status);
 
 private:
-    std::optional<Error> change(std::optional<std::int64_t> key, Query query, VPNStatus status);
+    std::optional<Error> change(std::optional<std::int64_t> key, Query query, VPNStatus status,
+                                std::optional<Error> ifGone = Error{kGone});
 
     const std::shared_ptr<StoreConnection> store_;
 };

@@ -53,10 +53,11 @@ Columns columnsOf(const TunnelProviderManager& manager, const ProviderConfigurat
         columns.protocol = "tunnel-provider";
         columns.bundleIdentifier = provider->providerBundleIdentifier;
         columns.serverAddress = provider->serverAddress;
+        // One of the store's own is copied within the store, never decoded.
         columns.providerConfigurationOf = provider->providerConfiguration.storedKey(store);
-        if (columns.providerConfigurationOf) {
-            // Copied in the store.
-        } else if (const ProviderConfiguration* values = provider->providerConfiguration.get()) {
+        const ProviderConfiguration* values =
+            columns.providerConfigurationOf ? nullptr : provider->providerConfiguration.get();
+        if (values != nullptr) {
             columns.providerConfiguration = encodeProviderConfiguration(*values);
             if (!columns.providerConfiguration) {
                 // Never quote the value: it may be a private key.
