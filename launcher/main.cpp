@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // vxm-launcher: the application bundle's main executable. Documents to open
 // come as arguments, paths or file: URIs.
 #include <memory>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Runs the built vxm-launcher from a bundle-shaped folder beside a recording
 // agent. The user's service manager is out of its reach: no session bus to ask
 // it on, and systemctl, where there is one, says nothing about that.
