@@ -26,9 +26,10 @@ struct Run {
     std::string command;
     Application app;
 
-    // The argument after the first one equal to `option`, unchanged (it may
-    // itself begin with "--", or be empty); none when the option is absent or
-    // stands last.
+    // The value of the first argument that is `option` or `option=<value>`:
+    // for the former the argument after it, unchanged (it may itself begin
+    // with "--", or be empty), none when it stands last; for the latter what
+    // follows the "=". None when neither form is given.
     [[nodiscard]] std::optional<std::string> argValue(std::string_view option) const;
 };
 
