@@ -37,7 +37,7 @@ const Case kCases[] = {
      true,
      {"/d/My Doc ü.vxm", "file:///d/%E6%9D%B1%E4%BA%AC%20%222%22%20%24HOME.vxm", "/d/notes.txt", "/d/UPPER.VXM",
       "relative name.vxm", "-v.vxm"},
-     "[import][/d/My Doc ü.vxm]\nend\n[import][/d/東京 \"2\" $HOME.vxm]\nend\n"
+     "[import][/d/My Doc ü.vxm]\nend\n[import][/d/東京 \"2\" $HOME.vxm]\nend\n[import][/d/UPPER.VXM]\nend\n"
      "[import][/relative name.vxm]\nend\n[import][/-v.vxm]\nend\n"},
     {"agent missing", false, {"/d/a.vxm"}, ""},
     {"plain launch", true, {}, ""},
