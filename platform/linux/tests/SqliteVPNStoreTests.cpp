@@ -13,6 +13,7 @@
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
+#include "platform/linux/AsioMainQueue.h"
 #include "platform/linux/StoreFile.h"
 #include "tests/Support.h"
 
