@@ -127,8 +127,8 @@ private:
 // it finds the configuration (a row id, a profile's UUID, the system's own
 // configuration object); the logic never sees a key. A handle of a store's
 // own type is what its makeManager and its loads return; one of any other
-// type stands for a configuration that is not stored. Not copied but by a
-// store's own handles, so that no copy loses its key.
+// type stands for a configuration that is not stored, and saving it fails.
+// Not copied but by a store's own handles, so that no copy loses its key.
 class TunnelProviderManager : public std::enable_shared_from_this<TunnelProviderManager> {
 public:
     // A handle of no store's own type; stores make theirs with makeManager.
