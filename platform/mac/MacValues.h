@@ -33,4 +33,9 @@ ProviderConfiguration providerConfigurationFrom(NSDictionary* _Nonnull dictionar
 // stored but what was asked for.
 NSDictionary* _Nullable dictionaryFrom(const ProviderConfiguration& configuration);
 
+// The status a NEVPNStatus value stands for: the same number, which the
+// store pins with static_asserts; invalid for a number this code does not
+// know (one a later system adds).
+VPNStatus vpnStatusFrom(long long status);
+
 }  // namespace vxm::platform

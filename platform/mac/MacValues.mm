@@ -165,4 +165,11 @@ NSDictionary* _Nullable dictionaryFrom(const ProviderConfiguration& configuratio
     return dictionaryFromObject(members);
 }
 
+VPNStatus vpnStatusFrom(long long status) {
+    if (status < static_cast<long long>(VPNStatus::invalid) || status > static_cast<long long>(VPNStatus::disconnecting)) {
+        return VPNStatus::invalid;
+    }
+    return static_cast<VPNStatus>(status);
+}
+
 }  // namespace vxm::platform

@@ -79,5 +79,15 @@ TEST(MacValuesTest, ErrorsAreTheirDescriptionElseDomainAndCode) {
     }
 }
 
+TEST(MacValuesTest, StatusesAreTheSystemsNumbersAndUnknownOnesInvalid) {
+    const std::pair<long long, VPNStatus> rows[] = {
+        {0, VPNStatus::invalid},      {1, VPNStatus::disconnected},  {3, VPNStatus::connected},
+        {5, VPNStatus::disconnecting}, {6, VPNStatus::invalid},       {-1, VPNStatus::invalid},
+    };
+    for (const auto& [status, expected] : rows) {
+        EXPECT_EQ(vpnStatusFrom(status), expected) << status;
+    }
+}
+
 }  // namespace
 }  // namespace vxm::platform

@@ -1,0 +1,45 @@
+#pragma once
+
+#include <memory>
+
+#include "platform/MainQueue.h"
+#include "platform/VPNStore.h"
+
+namespace vxm::platform {
+
+// The system's VPN configurations, through NETunnelProviderManager. Each
+// handle holds its NETunnelProviderManager object, which is the key the
+// system knows it by: properties are copied into the object before a save and
+// out of it after a load. Completions come on the thread NetworkExtension
+// calls its completion handlers on; status observers run on the main thread.
+class MacVPNStore final : public VPNConfigurationStore {
+public:
+    MacVPNStore();
+    ~MacVPNStore() override;
+    MacVPNStore(const MacVPNStore&) = delete;
+    MacVPNStore& operator=(const MacVPNStore&) = delete;
+
+    // A handle over a new NETunnelProviderManager, not stored until saved.
+    ManagerRef makeManager() override;
+
+    void loadAllFromPreferences(LoadAllCompletion completion) override;
+    void save(ManagerRef manager, ErrorCompletion completion) override;
+    void reload(ManagerRef manager, ErrorCompletion completion) override;
+    // A handle never loaded from or saved to the system's store succeeds at
+    // once: there is nothing to remove.
+    void remove(ManagerRef manager, ErrorCompletion completion) override;
+
+    std::optional<Error> startTunnel(const TunnelProviderManager& manager) override;
+    // -[NEVPNConnection stopVPNTunnel], which never fails.
+    std::optional<Error> stopTunnel(const TunnelProviderManager& manager) override;
+    VPNStatus status(const TunnelProviderManager& manager) override;
+    // NEVPNStatusDidChangeNotification of the handle's connection, delivered
+    // on the main operation queue; never removed.
+    void observeStatusChanges(const TunnelProviderManager& manager, std::function<void()> block) override;
+
+private:
+    struct Observers;
+    std::unique_ptr<Observers> observers_;
+};
+
+}  // namespace vxm::platform
