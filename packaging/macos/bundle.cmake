@@ -9,6 +9,8 @@
 # claims restricted entitlements without a profile granting them, so only a
 # build without them runs on the developer's own Mac.
 set(VXM_CODESIGN_IDENTITY "" CACHE STRING "Signing identity for Vexomi.app; empty signs ad hoc")
+set(VXM_PROVISIONING_PROFILE "" CACHE FILEPATH
+    "Provisioning profile granting the entitlements, embedded in Vexomi.app before it is signed")
 
 set(app ${CMAKE_BINARY_DIR}/Vexomi.app)
 if(VXM_CODESIGN_IDENTITY STREQUAL "")
@@ -22,11 +24,18 @@ else()
   set(launcher_entitlements --entitlements ${macos}/vxm-launcher.entitlements)
 endif()
 
+set(embed_profile)
+if(NOT VXM_PROVISIONING_PROFILE STREQUAL "")
+  set(embed_profile COMMAND ${CMAKE_COMMAND} -E copy ${VXM_PROVISIONING_PROFILE}
+      ${app}/Contents/embedded.provisionprofile)
+endif()
+
 add_custom_target(vexomi-app ALL
   COMMAND ${CMAKE_COMMAND} -E rm -rf ${app}
   COMMAND ${CMAKE_COMMAND} -E make_directory ${app}/Contents/MacOS
   COMMAND ${CMAKE_COMMAND} -E copy ${macos}/Info.plist ${app}/Contents/Info.plist
   COMMAND ${CMAKE_COMMAND} -E copy $<TARGET_FILE:vxm-launcher> $<TARGET_FILE:vxm-tunnel> ${app}/Contents/MacOS/
+  ${embed_profile}
   # Inside out: the tool, then the bundle, which signs its executable.
   COMMAND ${sign} ${tool_entitlements} ${app}/Contents/MacOS/vxm-tunnel
   COMMAND ${sign} ${launcher_entitlements} ${app}
