@@ -12,7 +12,7 @@
 
 namespace vxm::platform {
 
-// The UTF-8 text of `string`; empty for nil.
+// The UTF-8 text of `string`, NUL characters included; empty for nil.
 std::string textOf(NSString* _Nullable string);
 
 // The string holding `text`; nil when it is not valid UTF-8.

@@ -124,8 +124,12 @@ id _Nullable objectFrom(const nlohmann::json& value) {
 }  // namespace
 
 std::string textOf(NSString* _Nullable string) {
-    const char* utf8 = [string UTF8String];
-    return utf8 == nullptr ? std::string() : std::string(utf8);
+    // Not UTF8String, which ends at the first NUL character.
+    NSData* bytes = [string dataUsingEncoding:NSUTF8StringEncoding];
+    if ([bytes length] == 0) {
+        return {};
+    }
+    return {static_cast<const char*>([bytes bytes]), static_cast<std::size_t>([bytes length])};
 }
 
 NSString* _Nullable stringWith(const std::string& text) {

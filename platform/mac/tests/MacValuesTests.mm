@@ -20,7 +20,7 @@ TEST(MacValuesTest, ProviderConfigurationsRoundTripThroughPropertyLists) {
     const std::uint64_t highest = std::numeric_limits<std::uint64_t>::max();
     const ProviderConfiguration rows[] = {
         {},
-        {{"address", "10.64.0.2/32"}, {"privateKey", "a\u0000b"}, {"ü", "€"}},
+        {{"address", "10.64.0.2/32"}, {"privateKey", std::string("a\0b", 3)}, {"ü", "€"}},
         {{"on", true}, {"off", false}, {"zero", 0}, {"one", 1}},
         {{"lowest", lowest}, {"highest", highest}, {"real", 2.5}, {"negative", -7}, {"odd", 9007199254740993}},
         {{"peers", json::array({json::object({{"key", "k"}, {"ips", json::array({"a", "b"})}}), 3, json::array()})}},
