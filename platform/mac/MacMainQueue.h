@@ -1,5 +1,8 @@
 #pragma once
 
+#include <functional>
+#include <memory>
+
 #include "platform/MainQueue.h"
 
 namespace vxm::platform {
@@ -10,6 +13,9 @@ class MacMainQueue final : public MainQueue {
 public:
     void async(Work work) override;
     void asyncAfter(std::chrono::milliseconds delay, Work work) override;
+    // A read source of the descriptor on the main queue, cancelled when the
+    // watch is destroyed.
+    [[nodiscard]] std::unique_ptr<Watch> watchReadable(int fd, std::function<void()> onReadable) override;
 
     // The loop of a program without a window (the tool): the shared
     // NSApplication with the accessory activation policy (no Dock icon, no

@@ -2,7 +2,6 @@
 
 #include <memory>
 
-#include "platform/MainQueue.h"
 #include "platform/VPNStore.h"
 
 namespace vxm::platform {
@@ -12,6 +11,12 @@ namespace vxm::platform {
 // system knows it by: properties are copied into the object before a save and
 // out of it after a load. Completions come on the thread NetworkExtension
 // calls its completion handlers on; status observers run on the main thread.
+//
+// NetworkExtension cannot be locked, so the first save of a new handle lists
+// the configurations again: when the site (name and provider) has several,
+// the first in store order is kept, the handle's values go into it when it
+// holds others, and every later one holding the handle's values (its own
+// among them) is removed.
 class MacVPNStore final : public VPNConfigurationStore {
 public:
     MacVPNStore();
@@ -25,8 +30,8 @@ public:
     void loadAllFromPreferences(LoadAllCompletion completion) override;
     void save(ManagerRef manager, ErrorCompletion completion) override;
     void reload(ManagerRef manager, ErrorCompletion completion) override;
-    // A handle never loaded from or saved to the system's store succeeds at
-    // once: there is nothing to remove.
+    // A handle never loaded from or saved to the system's store, or of
+    // another store, succeeds at once: there is nothing to remove.
     void remove(ManagerRef manager, ErrorCompletion completion) override;
 
     std::optional<Error> startTunnel(const TunnelProviderManager& manager) override;

@@ -3,6 +3,7 @@
 #import <Foundation/Foundation.h>
 #import <NetworkExtension/NetworkExtension.h>
 
+#include <atomic>
 #include <utility>
 #include <vector>
 
@@ -20,35 +21,27 @@ namespace vxm::platform {
 
 namespace {
 
-// A handle and the NetworkExtension object it stands for. `stored` is true
-// once the object came from the system's store or was saved to it.
-class MacTunnelProviderManager final : public TunnelProviderManager {
+constexpr const char* kNotOfThisStore = "the configuration is not one of this store";
+constexpr const char* kNotSaved = "the configuration is not saved";
+
+// A handle of this store: the NetworkExtension object that is the
+// configuration's key. `stored` is true once the object came from the
+// system's store or was saved to it.
+class MacManager final : public TunnelProviderManager {
 public:
-    MacTunnelProviderManager(VPNConfigurationStore& store, NETunnelProviderManager* object, bool stored)
+    MacManager(VPNConfigurationStore& store, NETunnelProviderManager* object, bool stored)
         : TunnelProviderManager(store), object(object), stored(stored) {}
 
     NETunnelProviderManager* object;
     bool stored;
 };
 
-MacTunnelProviderManager& macManager(TunnelProviderManager& manager) {
-    return static_cast<MacTunnelProviderManager&>(manager);
-}
-
-const MacTunnelProviderManager& macManager(const TunnelProviderManager& manager) {
-    return static_cast<const MacTunnelProviderManager&>(manager);
-}
-
-std::optional<Error> errorFrom(NSError* _Nullable error) {
-    if (error == nil) {
-        return std::nullopt;
-    }
-    return Error{errorText(error)};
-}
+// The handle as this store's own; null for a handle of any other kind.
+const MacManager* own(const TunnelProviderManager& manager) { return dynamic_cast<const MacManager*>(&manager); }
 
 // The handle's properties as the object holds them. The provider
 // configuration is converted only when it is looked at.
-void copyFromObject(MacTunnelProviderManager& manager) {
+void copyFromObject(MacManager& manager) {
     NETunnelProviderManager* object = manager.object;
     manager.localizedDescription = object.localizedDescription == nil
                                        ? std::nullopt
@@ -95,7 +88,7 @@ Result<NSDictionary*> providerDictionary(const LazyProviderConfiguration& config
 }
 
 // The handle's properties into its object, before a save.
-std::optional<Error> copyToObject(const MacTunnelProviderManager& manager) {
+std::optional<Error> copyToObject(const MacManager& manager) {
     NETunnelProviderManager* object = manager.object;
     NSString* description = nil;
     if (manager.localizedDescription) {
@@ -132,6 +125,95 @@ std::optional<Error> copyToObject(const MacTunnelProviderManager& manager) {
     return std::nullopt;
 }
 
+// The handle's values as `object` holds them.
+std::shared_ptr<MacManager> valuesOf(VPNConfigurationStore& store, NETunnelProviderManager* object) {
+    auto values = std::make_shared<MacManager>(store, object, true);
+    copyFromObject(*values);
+    return values;
+}
+
+// Whether `other` is a configuration of the same site as `mine`: a tunnel
+// provider's of the same provider, under the same name.
+bool sameSite(const MacManager& mine, const MacManager& other) {
+    const auto* ours = std::get_if<TunnelProviderProtocol>(&mine.protocolConfiguration);
+    const auto* theirs = std::get_if<TunnelProviderProtocol>(&other.protocolConfiguration);
+    return ours != nullptr && theirs != nullptr && mine.localizedDescription == other.localizedDescription &&
+           ours->providerBundleIdentifier == theirs->providerBundleIdentifier;
+}
+
+bool sameValues(const MacManager& mine, const MacManager& other) {
+    return mine.localizedDescription == other.localizedDescription && mine.isEnabled == other.isEnabled &&
+           mine.protocolConfiguration == other.protocolConfiguration;
+}
+
+// Removes each configuration, then calls `done` once, from the last removal's
+// thread. A failure is dropped: the configurations are duplicates.
+void removeAll(NSArray<NETunnelProviderManager*>* objects, std::function<void()> done) {
+    if (objects.count == 0) {
+        done();
+        return;
+    }
+    auto left = std::make_shared<std::atomic<NSUInteger>>(objects.count);
+    auto finish = std::make_shared<std::function<void()>>(std::move(done));
+    for (NETunnelProviderManager* object in objects) {
+        [object removeFromPreferencesWithCompletionHandler:^(NSError* _Nullable error) {
+            (void)error;
+            if (left->fetch_sub(1) == 1) {
+                (*finish)();
+            }
+        }];
+    }
+}
+
+// After the first save of a new handle: when another process stored a
+// configuration of the same site meanwhile, every process keeps the first in
+// store order. The handle takes the first's object; when the first holds
+// other values, the handle's go into it; every later one that holds the
+// handle's values (its own among them) is removed. A failure to list leaves
+// the handle's own configuration, stored, as it is.
+void joinSite(VPNConfigurationStore& store, const std::shared_ptr<MacManager>& handle, ErrorCompletion done) {
+    [NETunnelProviderManager loadAllFromPreferencesWithCompletionHandler:^(
+                                 NSArray<NETunnelProviderManager*>* _Nullable objects, NSError* _Nullable error) {
+        NSMutableArray<NETunnelProviderManager*>* site = [NSMutableArray array];
+        NSMutableArray<NETunnelProviderManager*>* copies = [NSMutableArray array];
+        for (NETunnelProviderManager* object in (error == nil ? objects : nil)) {
+            const std::shared_ptr<MacManager> other = valuesOf(store, object);
+            if (sameSite(*handle, *other)) {
+                if (site.count > 0 && sameValues(*handle, *other)) {
+                    [copies addObject:object];
+                }
+                [site addObject:object];
+            }
+        }
+        if (site.count < 2) {
+            done(std::nullopt);
+            return;
+        }
+        NETunnelProviderManager* first = site.firstObject;
+        NETunnelProviderManager* mine = handle->object;
+        const bool firstHoldsMine = sameValues(*handle, *valuesOf(store, first));
+        handle->object = first;
+        if (firstHoldsMine) {
+            removeAll(copies, [done] { done(std::nullopt); });
+            return;
+        }
+        if (copyToObject(*handle)) {
+            handle->object = mine;
+            done(std::nullopt);
+            return;
+        }
+        [first saveToPreferencesWithCompletionHandler:^(NSError* _Nullable saveError) {
+            if (saveError != nil) {
+                // The handle's own configuration stays, stored: it stands for that.
+                handle->object = mine;
+                done(std::nullopt);
+                return;
+            }
+            removeAll(copies, [done] { done(std::nullopt); });
+        }];
+    }];
+}
+
 }  // namespace
 
 struct MacVPNStore::Observers {
@@ -144,7 +226,7 @@ MacVPNStore::MacVPNStore() : observers_(std::make_unique<Observers>()) {}
 MacVPNStore::~MacVPNStore() = default;
 
 ManagerRef MacVPNStore::makeManager() {
-    return std::make_shared<MacTunnelProviderManager>(*this, [[NETunnelProviderManager alloc] init], false);
+    return std::make_shared<MacManager>(*this, [[NETunnelProviderManager alloc] init], false);
 }
 
 void MacVPNStore::loadAllFromPreferences(LoadAllCompletion completion) {
@@ -157,72 +239,106 @@ void MacVPNStore::loadAllFromPreferences(LoadAllCompletion completion) {
         std::vector<ManagerRef> managers;
         managers.reserve(objects.count);
         for (NETunnelProviderManager* object in objects) {
-            auto manager = std::make_shared<MacTunnelProviderManager>(*this, object, true);
-            copyFromObject(*manager);
-            managers.push_back(std::move(manager));
+            managers.push_back(valuesOf(*this, object));
         }
         completion(std::move(managers));
     }];
 }
 
 void MacVPNStore::save(ManagerRef manager, ErrorCompletion completion) {
-    MacTunnelProviderManager& handle = macManager(*manager);
-    if (std::optional<Error> refused = copyToObject(handle)) {
+    auto handle = std::dynamic_pointer_cast<MacManager>(manager);
+    if (!handle) {
+        completion(Error{kNotOfThisStore});
+        return;
+    }
+    if (std::optional<Error> refused = copyToObject(*handle)) {
         completion(std::move(refused));
         return;
     }
-    [handle.object saveToPreferencesWithCompletionHandler:^(NSError* _Nullable error) {
-        if (error == nil) {
-            macManager(*manager).stored = true;
+    const bool first = !handle->stored;
+    VPNConfigurationStore& store = *this;
+    [handle->object saveToPreferencesWithCompletionHandler:^(NSError* _Nullable error) {
+        if (error != nil) {
+            completion(Error{errorText(error)});
+            return;
         }
-        completion(errorFrom(error));
+        handle->stored = true;
+        if (first) {
+            joinSite(store, handle, completion);
+        } else {
+            completion(std::nullopt);
+        }
     }];
 }
 
 void MacVPNStore::reload(ManagerRef manager, ErrorCompletion completion) {
-    [macManager(*manager).object loadFromPreferencesWithCompletionHandler:^(NSError* _Nullable error) {
-        if (error == nil) {
-            copyFromObject(macManager(*manager));
+    auto handle = std::dynamic_pointer_cast<MacManager>(manager);
+    if (!handle || !handle->stored) {
+        completion(Error{kNotSaved});
+        return;
+    }
+    [handle->object loadFromPreferencesWithCompletionHandler:^(NSError* _Nullable error) {
+        if (error != nil) {
+            completion(Error{errorText(error)});
+            return;
         }
-        completion(errorFrom(error));
+        copyFromObject(*handle);
+        completion(std::nullopt);
     }];
 }
 
 void MacVPNStore::remove(ManagerRef manager, ErrorCompletion completion) {
-    MacTunnelProviderManager& handle = macManager(*manager);
-    if (!handle.stored) {
+    auto handle = std::dynamic_pointer_cast<MacManager>(manager);
+    if (!handle || !handle->stored) {
+        // Never stored: nothing to remove.
         completion(std::nullopt);
         return;
     }
-    [handle.object removeFromPreferencesWithCompletionHandler:^(NSError* _Nullable error) {
-        if (error == nil) {
-            macManager(*manager).stored = false;
+    [handle->object removeFromPreferencesWithCompletionHandler:^(NSError* _Nullable error) {
+        if (error != nil) {
+            completion(Error{errorText(error)});
+            return;
         }
-        completion(errorFrom(error));
+        handle->stored = false;
+        completion(std::nullopt);
     }];
 }
 
 std::optional<Error> MacVPNStore::startTunnel(const TunnelProviderManager& manager) {
+    const MacManager* handle = own(manager);
+    if (handle == nullptr) {
+        return Error{kNotOfThisStore};
+    }
     NSError* error = nil;
-    if (![macManager(manager).object.connection startVPNTunnelAndReturnError:&error]) {
+    if (![handle->object.connection startVPNTunnelAndReturnError:&error]) {
         return Error{errorText(error)};
     }
     return std::nullopt;
 }
 
 std::optional<Error> MacVPNStore::stopTunnel(const TunnelProviderManager& manager) {
-    [macManager(manager).object.connection stopVPNTunnel];
+    if (const MacManager* handle = own(manager)) {
+        [handle->object.connection stopVPNTunnel];
+    }
     return std::nullopt;
 }
 
 VPNStatus MacVPNStore::status(const TunnelProviderManager& manager) {
-    return vpnStatusFrom(static_cast<long long>(macManager(manager).object.connection.status));
+    const MacManager* handle = own(manager);
+    if (handle == nullptr) {
+        return VPNStatus::invalid;
+    }
+    return vpnStatusFrom(static_cast<long long>(handle->object.connection.status));
 }
 
 void MacVPNStore::observeStatusChanges(const TunnelProviderManager& manager, std::function<void()> block) {
+    const MacManager* handle = own(manager);
+    if (handle == nullptr) {
+        return;
+    }
     auto held = std::make_shared<std::function<void()>>(std::move(block));
     id token = [[NSNotificationCenter defaultCenter] addObserverForName:NEVPNStatusDidChangeNotification
-                                                                 object:macManager(manager).object.connection
+                                                                 object:handle->object.connection
                                                                   queue:[NSOperationQueue mainQueue]
                                                              usingBlock:^(NSNotification* notification) {
                                                                  (void)notification;

@@ -93,4 +93,25 @@ using LoadAllHandler = void (^)(NSArray<NETunnelProviderManager*>* _Nullable, NS
     dispatch_source_set_event_handler(source, block);
 }
 
+// Foundation as GNUstep declares it, which types some results more loosely
+// than Apple (id for an object type): assigned to variables of Apple's types.
+[[maybe_unused]] void foundationBoth(NSError* error, NSString* string, void (^observer)(NSNotification*)) {
+    [[maybe_unused]] id<NSObject> token = [[NSNotificationCenter defaultCenter]
+        addObserverForName:NEVPNStatusDidChangeNotification
+                    object:nil
+                     queue:[NSOperationQueue mainQueue]
+                usingBlock:observer];
+    [[maybe_unused]] NSString* description = error.localizedDescription;
+    [[maybe_unused]] NSErrorDomain domain = error.domain;
+    [[maybe_unused]] NSInteger code = error.code;
+    [[maybe_unused]] NSData* bytes = [string dataUsingEncoding:NSUTF8StringEncoding];
+    [[maybe_unused]] NSString* decoded = [[NSString alloc] initWithBytes:"" length:0 encoding:NSUTF8StringEncoding];
+    [[maybe_unused]] NSURL* url = [NSURL fileURLWithPath:string];
+    [[maybe_unused]] NSString* path = url.path;
+    [[maybe_unused]] BOOL isFile = url.isFileURL;
+    [[maybe_unused]] NSString* bundle = [NSBundle mainBundle].bundlePath;
+    [[maybe_unused]] NSString* home = NSHomeDirectory();
+    [[maybe_unused]] NSString* name = NSStringFromClass([NEVPNProtocol class]);
+}
+
 }  // namespace
