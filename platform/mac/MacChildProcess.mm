@@ -23,6 +23,9 @@ private:
 Result<std::unique_ptr<ChildProcess>> MacChildProcesses::start(const std::string& executablePath,
                                                                const std::vector<std::string>& arguments) {
     NSString* path = stringWith(executablePath);
+    if (path == nil) {
+        return Error{executablePath + ": the path is not UTF-8 text"};
+    }
     NSMutableArray<NSString*>* taskArguments = [NSMutableArray arrayWithCapacity:arguments.size()];
     for (const std::string& argument : arguments) {
         NSString* text = stringWith(argument);
@@ -30,9 +33,6 @@ Result<std::unique_ptr<ChildProcess>> MacChildProcesses::start(const std::string
             return Error{executablePath + ": an argument is not UTF-8 text"};
         }
         [taskArguments addObject:text];
-    }
-    if (path == nil) {
-        return Error{"The program's path is not UTF-8 text"};
     }
     NSTask* task = [[NSTask alloc] init];
     task.executableURL = [NSURL fileURLWithPath:path];

@@ -82,7 +82,7 @@ Result<NSDictionary*> providerDictionary(const LazyProviderConfiguration& config
     }
     NSDictionary* dictionary = dictionaryFrom(*configuration.get());
     if (dictionary == nil) {
-        return Error{"The provider configuration holds a value that cannot be stored (null, or text that is not UTF-8)"};
+        return Error{"the provider configuration holds a value that cannot be stored (null, or text that is not UTF-8)"};
     }
     return dictionary;
 }
@@ -94,7 +94,7 @@ std::optional<Error> copyToObject(const MacManager& manager) {
     if (manager.localizedDescription) {
         description = stringWith(*manager.localizedDescription);
         if (description == nil) {
-            return Error{"The configuration's name is not UTF-8 text"};
+            return Error{"the configuration's name is not UTF-8 text"};
         }
     }
     NEVPNProtocol* protocol = object.protocolConfiguration;
@@ -109,7 +109,7 @@ std::optional<Error> copyToObject(const MacManager& manager) {
             return values.error();
         }
         if (server == nil || (tunnel->providerBundleIdentifier && bundle == nil)) {
-            return Error{"The configuration's protocol holds text that is not UTF-8"};
+            return Error{"the configuration's protocol holds text that is not UTF-8"};
         }
         target.providerBundleIdentifier = bundle;
         target.serverAddress = server;
