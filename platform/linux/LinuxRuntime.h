@@ -5,7 +5,7 @@
 #include "platform/Process.h"
 #include "platform/VPNStore.h"
 #include "platform/linux/AsioMainQueue.h"
-#include "platform/linux/LinuxProcess.h"
+#include "platform/posix/PosixProcess.h"
 #include "platform/linux/SqliteVPNStore.h"
 #include "platform/linux/StoreLocation.h"
 
@@ -25,7 +25,7 @@ public:
     VPNConfigurationStore& vpnStore() { return store_; }
 
 private:
-    LinuxProcess process_;  // first: it fills closed standard descriptors
+    PosixProcess process_;  // first: it fills closed standard descriptors
     AsioMainQueue mainQueue_;
     SqliteVPNStore store_;
 };
