@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "launcher/AppDelegate.h"
+#include "platform/linux/LinuxLauncherPlatform.h"
 #include "tests/Support.h"
 
 namespace vxm::launcher {
@@ -32,7 +34,11 @@ struct Case {
     std::vector<std::string> arguments;
     std::string agentLog;
     int descriptors = 0;  // the launcher's limit of open descriptors, when not 0
+    std::string within;   // the folder that holds the bundle and the working folder
 };
+
+// Longer than the first guess of a path's length.
+const std::string kLongFolder = std::string(150, 'f') + "/" + std::string(150, 'g');
 
 const Case kCases[] = {
     {"documents in order, one at a time, relative ones from the working folder",
@@ -45,12 +51,16 @@ const Case kCases[] = {
     {"plain launch", true, {}, ""},
     // Room for one descriptor beside the standard ones: none for a main loop that needs some.
     {"out of descriptors", true, {"/d/a.vxm"}, "[import][/d/a.vxm]\nend\n", 4},
+    {"installed and run in folders of long names", true, {"a.vxm"}, "[import][/a.vxm]\nend\n", 0, kLongFolder},
 };
 
 TEST(LauncherProcessTest, HandsDocumentsToTheAgentOrWaitsForTheLaunchCheck) {
 #ifndef VXM_LAUNCHER_PATH
     GTEST_SKIP() << "vxm-launcher is not built on this machine";
 #else
+    // What a plain launch runs, which the runs below cannot see: the user's systemd, not the system's.
+    EXPECT_EQ(platform::LinuxLaunchEnvironment().launchAgentStart(kAppIdentifier),
+              (platform::Command{"/usr/bin/systemctl", {"--user", "start", std::string(kAppIdentifier) + ".service"}}));
     std::string skipped;
     for (const Case& c : kCases) {
 #ifdef VXM_SANITIZER_NEEDS_DESCRIPTORS
@@ -60,16 +70,17 @@ TEST(LauncherProcessTest, HandsDocumentsToTheAgentOrWaitsForTheLaunchCheck) {
         }
 #endif
         const testing::TempFolder folder;
-        const std::string bundle = folder / "T.app/Contents/MacOS";
+        const std::string within = c.within.empty() ? folder.path() : folder / c.within;
+        const std::string bundle = within + "/T.app/Contents/MacOS", work = within + "/work";
         fs::create_directories(bundle);
-        fs::create_directories(folder / "work");
+        fs::create_directories(work);
         fs::copy_file(VXM_LAUNCHER_PATH, bundle + "/vxm-launcher");
         if (c.agentPresent) {
             testing::writeBytes(bundle + "/vxm", kAgentScript);
             fs::permissions(bundle + "/vxm", fs::perms::owner_all);
         }
         const std::string limit = c.descriptors != 0 ? "ulimit -Sn " + std::to_string(c.descriptors) + " && " : "";
-        std::vector<std::string> args{"-c", limit + "cd \"$0\" && exec \"$@\"", folder / "work",
+        std::vector<std::string> args{"-c", limit + "cd \"$0\" && exec \"$@\"", work,
                                       bundle + "/vxm-launcher"};
         args.insert(args.end(), c.arguments.begin(), c.arguments.end());
         const auto started = std::chrono::steady_clock::now();
