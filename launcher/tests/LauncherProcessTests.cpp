@@ -33,7 +33,7 @@ struct Case {
     bool agentPresent;
     std::vector<std::string> arguments;
     std::string agentLog;
-    int descriptors = 0;  // the launcher's limit of open descriptors, when not 0
+    std::string descriptors;  // the launcher's limit of open descriptors, if any
     std::string within;   // the folder that holds the bundle and the working folder
 };
 
@@ -50,8 +50,8 @@ const Case kCases[] = {
     {"agent missing", false, {"/d/a.vxm"}, ""},
     {"plain launch", true, {}, ""},
     // Room for one descriptor beside the standard ones: none for a main loop that needs some.
-    {"out of descriptors", true, {"/d/a.vxm"}, "[import][/d/a.vxm]\nend\n", 4},
-    {"installed and run in folders of long names", true, {"a.vxm"}, "[import][/a.vxm]\nend\n", 0, kLongFolder},
+    {"out of descriptors", true, {"/d/a.vxm"}, "[import][/d/a.vxm]\nend\n", "4"},
+    {"installed and run in folders of long names", true, {"a.vxm"}, "[import][/a.vxm]\nend\n", "", kLongFolder},
 };
 
 TEST(LauncherProcessTest, HandsDocumentsToTheAgentOrWaitsForTheLaunchCheck) {
@@ -64,7 +64,7 @@ TEST(LauncherProcessTest, HandsDocumentsToTheAgentOrWaitsForTheLaunchCheck) {
     std::string skipped;
     for (const Case& c : kCases) {
 #ifdef VXM_SANITIZER_NEEDS_DESCRIPTORS
-        if (c.descriptors != 0) {
+        if (!c.descriptors.empty()) {
             skipped += std::string(c.name) + " (the sanitizers' runtime needs descriptors of its own); ";
             continue;
         }
@@ -79,7 +79,7 @@ TEST(LauncherProcessTest, HandsDocumentsToTheAgentOrWaitsForTheLaunchCheck) {
             testing::writeBytes(bundle + "/vxm", kAgentScript);
             fs::permissions(bundle + "/vxm", fs::perms::owner_all);
         }
-        const std::string limit = c.descriptors != 0 ? "ulimit -Sn " + std::to_string(c.descriptors) + " && " : "";
+        const std::string limit = c.descriptors.empty() ? "" : "ulimit -Sn " + c.descriptors + " && ";
         std::vector<std::string> args{"-c", limit + "cd \"$0\" && exec \"$@\"", work,
                                       bundle + "/vxm-launcher"};
         args.insert(args.end(), c.arguments.begin(), c.arguments.end());
