@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <memory>
 #include <string>
+#include <system_error>
 #include <utility>
 
 #include "platform/linux/LinuxLauncherDocuments.h"
@@ -46,6 +47,10 @@ void LauncherMainQueue::asyncAfter(std::chrono::milliseconds delay, Work work) {
         pending_.emplace(std::chrono::steady_clock::now() + delay, std::move(work));
     }
     queued_.notify_one();
+}
+
+std::unique_ptr<MainQueue::Watch> LauncherMainQueue::watchReadable(int /*fd*/, std::function<void()> /*onReadable*/) {
+    throw std::system_error(std::make_error_code(std::errc::operation_not_supported), "watching a descriptor");
 }
 
 void LauncherMainQueue::run() {

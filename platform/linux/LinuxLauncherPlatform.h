@@ -3,7 +3,9 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <string_view>
@@ -31,6 +33,8 @@ class LauncherMainQueue final : public MainQueue {
 public:
     void async(Work work) override { asyncAfter(std::chrono::milliseconds{0}, std::move(work)); }
     void asyncAfter(std::chrono::milliseconds delay, Work work) override;
+    // The launcher watches no descriptor: throws std::system_error.
+    [[nodiscard]] std::unique_ptr<Watch> watchReadable(int fd, std::function<void()> onReadable) override;
     void run() override;
 
 private:
