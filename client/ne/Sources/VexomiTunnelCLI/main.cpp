@@ -4,12 +4,12 @@
 #include <vector>
 
 #include "Commands.h"
-#include "platform/linux/LinuxProcess.h"
+#include "platform/posix/PosixProcess.h"
 #include "platform/linux/LinuxRuntime.h"
 
 int main(int argc, char** argv) {
     std::vector<std::string> args(argv, argv + argc);
-    vxm::platform::LinuxProcess process;  // first: it fills closed standard descriptors
+    vxm::platform::PosixProcess process;  // first: it fills closed standard descriptors
     // Before the runtime, which may fail for want of descriptors: a missing
     // command word is told as such whatever the limits.
     if (!vxm::tunnel::hasCommandWord(args, process)) {

@@ -1,4 +1,4 @@
-#include "platform/linux/LinuxProcess.h"
+#include "platform/posix/PosixProcess.h"
 
 #include <chrono>
 #include <csignal>
@@ -16,14 +16,14 @@
 namespace vxm::platform {
 namespace {
 
-TEST(LinuxProcessTest, ReadsAtMostMaxBytesAndNothingOfWhatCannotBeRead) {
-    EXPECT_EQ(LinuxProcess().readFile("/dev/zero", 200000), std::string(200000, '\0'));  // endless
-    EXPECT_EQ(LinuxProcess().readFile("/", 9), std::nullopt);  // a folder fails on read
+TEST(PosixProcessTest, ReadsAtMostMaxBytesAndNothingOfWhatCannotBeRead) {
+    EXPECT_EQ(PosixProcess().readFile("/dev/zero", 200000), std::string(200000, '\0'));  // endless
+    EXPECT_EQ(PosixProcess().readFile("/", 9), std::nullopt);  // a folder fails on read
 }
 
 // Whether the whole answer got out, told by the status a child ends with
 // through an exit from another thread.
-TEST(LinuxProcessTest, WriteSaysWhetherTheOutputGotOutAndExitEndsFromAnyThread) {
+TEST(PosixProcessTest, WriteSaysWhetherTheOutputGotOutAndExitEndsFromAnyThread) {
     const testing::TempFolder folder;
     const std::string text(100000, 'x'), roomFor10 = "a file with room for 10 bytes", drained = "a full pipe, drained";
     for (const auto& [output, status] : {std::pair<std::string, int>{"/dev/null", 7}, {"/dev/full", 1},
@@ -42,7 +42,7 @@ TEST(LinuxProcessTest, WriteSaysWhetherTheOutputGotOutAndExitEndsFromAnyThread) 
             ::dup2(output[0] == '/' ? ::open(output.c_str(), O_WRONLY)
                    : output == roomFor10 ? ::open((folder / "out").c_str(), O_WRONLY | O_CREAT, 0600) : fds[1],
                    STDOUT_FILENO);
-            LinuxProcess process;
+            PosixProcess process;
             const bool written = process.writeStandardOutput(text);
             std::thread([&] { process.exit(written ? 7 : 1); }).join();
             ::_exit(99);
