@@ -1,31 +1,36 @@
 // SPDX-License-Identifier: Apache-2.0
 #pragma once
 
+#include <sys/prctl.h>
+
 #include "platform/MainQueue.h"
-#include "platform/Process.h"
 #include "platform/VPNStore.h"
 #include "platform/linux/AsioMainQueue.h"
-#include "platform/posix/PosixProcess.h"
 #include "platform/linux/SqliteVPNStore.h"
 #include "platform/linux/StoreLocation.h"
 
 namespace vxm::platform {
 
-// The platform services of one run of the tool on Linux: the Asio main loop,
-// the process, and the VPN configuration store at the path the environment
-// names (VXM_STORE, else under XDG_STATE_HOME). Only the main loop's own
-// descriptors are made at once (it throws std::system_error when they cannot
-// be); the store opens nothing until used.
+// What one command of the tool runs on, on Linux: the Asio main loop and the
+// VPN configuration store at the path the environment names (VXM_STORE, else
+// under XDG_STATE_HOME). Built only for a command, which reads a private key
+// from the document or the store: the process is first made non-dumpable, so
+// that no core file holds the key and no other process of the user may
+// attach to it. Only the main loop's own descriptors are made at once (it
+// throws std::system_error when they cannot be); the store opens nothing
+// until used.
 class LinuxRuntime {
 public:
-    LinuxRuntime() : store_(mainQueue_, storePathFromEnvironment()) {}
+    LinuxRuntime() : store_(mainQueue_, storePathFromEnvironment()) {
+        // Cannot fail with these arguments. Children would not inherit it,
+        // but the tool starts none.
+        (void)::prctl(PR_SET_DUMPABLE, 0, 0, 0, 0);
+    }
 
     MainQueue& mainQueue() { return mainQueue_; }
-    Process& process() { return process_; }
     VPNConfigurationStore& vpnStore() { return store_; }
 
 private:
-    PosixProcess process_;  // first: it fills closed standard descriptors
     AsioMainQueue mainQueue_;
     SqliteVPNStore store_;
 };

@@ -298,10 +298,17 @@ void handleWait(const Run& run) {
     });
 }
 
-int runTool(std::vector<std::string> args, Application app) {
+bool hasCommandWord(const std::vector<std::string>& args, platform::Process& process) {
     if (args.size() < 2) {
-        app.process.writeStandardError(kUsage);
-        app.process.exit(1);
+        process.writeStandardError(kUsage);
+        process.exit(1);
+        return false;
+    }
+    return true;
+}
+
+int runTool(std::vector<std::string> args, Application app) {
+    if (!hasCommandWord(args, app.process)) {
         return 1;
     }
     auto run = std::make_shared<Run>(Run{std::move(args), {}, app});

@@ -44,8 +44,14 @@ void handleStatus(const Run& run);
 void handleWait(const Run& run);
 void handleRemove(const Run& run);
 
+// True when the process arguments, program path first, hold a command word;
+// otherwise prints the usage line, ends the process with 1 and returns false.
+// Needs nothing but the process, so a run that could not set up its platform
+// still says what it lacks.
+bool hasCommandWord(const std::vector<std::string>& args, platform::Process& process);
+
 // Runs vxm-tunnel with the process arguments, program path first: checks for
-// a command word, queues the dispatcher on the main queue and runs the loop.
+// a command word (hasCommandWord), queues the dispatcher on the main queue and runs the loop.
 // An exception that escapes the loop ends the run through failToRun. The run
 // ends through process.exit; returns 0 only if the loop ever returns.
 int runTool(std::vector<std::string> args, Application app);

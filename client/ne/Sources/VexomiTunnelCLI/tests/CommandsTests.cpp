@@ -123,6 +123,8 @@ TEST(CommandLineTest, EachCaseWithCompletionsAtOnceLaterOrOnOtherThreads) {
          .out = failure("Cannot read config file: --x\xEF\xBF\xBD"), .exit = 1},
         {.args = kStdin, .document = "[1]", .out = failure("Invalid config JSON: the document is not a JSON object"),
          .exit = 1},
+        {.args = kStdin, .document = kHome + std::string(kMaxDocumentBytes - kHome.size(), ' '), .out = kStarted,
+         .journal = kStartAll, .after = "home1*"},
         {.args = kStdin, .document = std::string(kMaxDocumentBytes + 1, ' '),
          .out = failure("Invalid config JSON: the document is larger than 1048576 bytes"), .exit = 1},
         {.args = kStdin, .document = kHome, .fail = "load",
