@@ -1,5 +1,6 @@
 #include "platform/linux/OperationQueue.h"
 
+#include <algorithm>
 #include <optional>
 #include <utility>
 
@@ -21,52 +22,89 @@ void OperationQueue::enqueue(Operation operation) {
     }
 }
 
+// Runs the batch, then calls the completions with the store unlocked, as a
+// completion may well use the store again.
 void OperationQueue::flush() {
     std::vector<Operation> batch;
+    std::vector<std::function<void()>> finishes;
+    std::optional<Error> failure;
     {
         const std::lock_guard lock(store_->mutex());
         batch.swap(pending_);
         flushQueued_ = false;
-    }
-    for (const Operation& operation : batch) {
-        run(operation);
-    }
-}
-
-// Runs the operation in a transaction of its own, then calls its completion
-// with the store unlocked, as a completion may well use the store again.
-void OperationQueue::run(const Operation& operation) {
-    if (operation.finishAlone) {
-        operation.finishAlone();
-        return;
-    }
-    std::function<void()> finish;
-    std::optional<Error> failure;
-    {
-        const std::lock_guard lock(store_->mutex());
-        failure = store_->guard(operation.access, [&]() -> std::optional<Error> {
-            Connection& connection = store_->openLocked();
-            signalAfterCommit_ = false;
-            forgetAfterCommit_ = false;
-            sqlite::Transaction transaction(connection.db(), operation.access == Access::write
-                                                                 ? sqlite::Transaction::Kind::write
-                                                                 : sqlite::Transaction::Kind::read);
-            finish = operation.work(connection);
-            transaction.commit();
-            if (signalAfterCommit_) {
-                store_->signal().raise();
-            }
-            if (forgetAfterCommit_) {
-                store_->forgetOldValuesLocked();
-            }
+        finishes.resize(batch.size());
+        const bool writes = std::any_of(batch.begin(), batch.end(),
+                                        [](const Operation& operation) { return operation.access == Access::write; });
+        failure = store_->guard(writes ? Access::write : Access::read, [&]() -> std::optional<Error> {
+            runLocked(batch, finishes);
             return std::nullopt;
         });
     }
-    if (failure) {
-        operation.fail(*failure);
+    for (std::size_t index = 0; index < batch.size(); ++index) {
+        const Operation& operation = batch[index];
+        if (failure && !operation.finishAlone) {
+            operation.fail(*failure);
+        } else {
+            finishes[index]();
+        }
+    }
+}
+
+// One transaction for the batch, opened only when an operation needs the
+// store; the store made only when one makes it.
+void OperationQueue::runLocked(const std::vector<Operation>& batch, std::vector<std::function<void()>>& finishes) {
+    bool needed = false;
+    bool creates = false;
+    bool writes = false;
+    for (std::size_t index = 0; index < batch.size(); ++index) {
+        const Operation& operation = batch[index];
+        finishes[index] = operation.finishAlone;
+        needed = needed || !operation.finishAlone;
+        creates = creates || (!operation.finishAlone && !operation.ifNoStore);
+        writes = writes || operation.access == Access::write;
+    }
+    Connection* connection = needed ? store_->openLocked(creates) : nullptr;
+    if (connection == nullptr) {
+        for (std::size_t index = 0; index < batch.size(); ++index) {
+            finishes[index] = batch[index].finishAlone ? batch[index].finishAlone : batch[index].ifNoStore;
+        }
         return;
     }
-    finish();
+    signalAfterCommit_ = false;
+    eraseAfterCommit_ = false;
+    sqlite::Transaction transaction(connection->db(),
+                                    writes ? sqlite::Transaction::Kind::write : sqlite::Transaction::Kind::read);
+    for (std::size_t index = 0; index < batch.size(); ++index) {
+        const Operation& operation = batch[index];
+        if (operation.finishAlone) {
+            continue;
+        }
+        if (operation.access == Access::read) {
+            finishes[index] = operation.work(*connection);
+            continue;
+        }
+        connection->statement(savepoint).use().step();
+        try {
+            finishes[index] = operation.work(*connection);
+            connection->statement(releaseSavepoint).use().step();
+        } catch (const sqlite::DatabaseError& error) {
+            // Undoes this operation alone, unless the error (a full disk, say)
+            // ended the whole transaction: then every operation fails with it.
+            if (!connection->db().inTransaction()) {
+                throw;
+            }
+            connection->statement(rollBackToSavepoint).use().step();
+            connection->statement(releaseSavepoint).use().step();
+            finishes[index] = [&operation, failed = store_->writeError(error.what())] { operation.fail(failed); };
+        }
+    }
+    transaction.commit();
+    if (signalAfterCommit_) {
+        store_->signal().raise();
+    }
+    if (eraseAfterCommit_) {
+        store_->erasePendingLocked();
+    }
 }
 
 }  // namespace vxm::platform

@@ -33,8 +33,10 @@ public:
 
     // Work of the queued operations, run with the store locked.
     std::vector<ManagerRef> loadAll(Connection& connection);
+    // What a load finds when no store stands at the path: nothing.
+    std::vector<ManagerRef> loadNothing();
     std::optional<std::int64_t> storedSinceLoad(Connection& connection, const Columns& columns);
-    void noteRemoved(std::int64_t key);
+    void noteRemoved(Connection& connection, std::int64_t key);
 
 private:
     SqliteVPNStore& owner_;
@@ -67,6 +69,12 @@ std::vector<ManagerRef> SqliteVPNStore::Impl::loadAll(Connection& connection) {
     return managers;
 }
 
+std::vector<ManagerRef> SqliteVPNStore::Impl::loadNothing() {
+    const std::lock_guard lock(store_->mutex());
+    loadedUpTo_ = 0;
+    return {};
+}
+
 // A tunnel-provider configuration of the same display name and provider that
 // someone stored after this store last loaded the list: a new configuration
 // of that name is saved into it rather than beside it, so that processes
@@ -83,10 +91,10 @@ std::optional<std::int64_t> SqliteVPNStore::Impl::storedSinceLoad(Connection& co
     return row.integer(0);
 }
 
-void SqliteVPNStore::Impl::noteRemoved(std::int64_t key) {
+void SqliteVPNStore::Impl::noteRemoved(Connection& connection, std::int64_t key) {
     store_->statusesLocked().forget(key);
     operations_->signalAfterCommitLocked();
-    operations_->forgetOldValuesAfterCommitLocked();
+    operations_->eraseAfterCommitLocked(connection);
 }
 
 // ---- the store ----
@@ -101,7 +109,8 @@ const std::string& SqliteVPNStore::path() const { return impl_->store().path(); 
 void SqliteVPNStore::loadAllFromPreferences(LoadAllCompletion completion) {
     auto done = std::make_shared<LoadAllCompletion>(std::move(completion));
     Impl& impl = *impl_;
-    impl.operations().enqueue({.work = [&impl, done](Connection& connection) -> std::function<void()> {
+    impl.operations().enqueue({.ifNoStore = [&impl, done] { (*done)(impl.loadNothing()); },
+                               .work = [&impl, done](Connection& connection) -> std::function<void()> {
                                    return [done, managers = impl.loadAll(connection)]() mutable {
                                        (*done)(std::move(managers));
                                    };
@@ -140,7 +149,7 @@ void SqliteVPNStore::save(ManagerRef manager, ErrorCompletion completion) {
                                    }
                                    if (key) {
                                        // The old values, a private key say, go from the files.
-                                       impl.operations().forgetOldValuesAfterCommitLocked();
+                                       impl.operations().eraseAfterCommitLocked(connection);
                                    }
                                    const std::int64_t stored = key ? *key : connection.db().lastInsertKey();
                                    return [manager, stored, done] {
@@ -154,7 +163,8 @@ void SqliteVPNStore::save(ManagerRef manager, ErrorCompletion completion) {
 void SqliteVPNStore::reload(ManagerRef manager, ErrorCompletion completion) {
     auto done = std::make_shared<ErrorCompletion>(std::move(completion));
     Impl& impl = *impl_;
-    impl.operations().enqueue({.work = [manager, done](Connection& connection) -> std::function<void()> {
+    impl.operations().enqueue({.ifNoStore = [manager, done] { (*done)(Error{manager->storeKey ? kGone : kNotSaved}); },
+                               .work = [manager, done](Connection& connection) -> std::function<void()> {
                                    if (!manager->storeKey) {
                                        return [done] { (*done)(Error{kNotSaved}); };
                                    }
@@ -186,11 +196,12 @@ void SqliteVPNStore::remove(ManagerRef manager, ErrorCompletion completion) {
         return;
     }
     impl.operations().enqueue({.access = Access::write,
+                               .ifNoStore = [done] { (*done)(std::nullopt); },
                                .work = [&impl, key, done](Connection& connection) -> std::function<void()> {
                                    connection.statement(deleteOne).use().bind(1, *key).step();
                                    // Removed by someone else meanwhile: just as removed.
                                    if (connection.db().changes() > 0) {
-                                       impl.noteRemoved(*key);
+                                       impl.noteRemoved(connection, *key);
                                    }
                                    return [done] { (*done)(std::nullopt); };
                                },

@@ -38,6 +38,12 @@ constexpr std::array<const char*, queryCount> kQueries = {
     "SELECT key FROM configurations WHERE key > ?1 AND display_name = ?2 AND protocol = 'tunnel-provider'"
     " AND provider_bundle_identifier IS ?3 ORDER BY key LIMIT 1",
     "SELECT provider_configuration FROM configurations WHERE key = ?1",
+    "UPDATE erasures SET requested = requested + 1",
+    "SELECT requested FROM erasures WHERE requested > done",
+    "UPDATE erasures SET done = ?1 WHERE done < ?1",
+    "SAVEPOINT operation",
+    "RELEASE operation",
+    "ROLLBACK TO operation",
 };
 
 }  // namespace

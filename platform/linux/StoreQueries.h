@@ -35,6 +35,12 @@ enum Query : std::size_t {
     stopOne,
     storedSince,
     selectProviderConfiguration,
+    requestErasure,
+    erasureRequested,
+    noteErased,
+    savepoint,
+    releaseSavepoint,
+    rollBackToSavepoint,
     queryCount,
 };
 
