@@ -1,5 +1,7 @@
 #pragma once
 
+#include <utility>
+
 #include "platform/MainQueue.h"
 #include "platform/Process.h"
 #include "platform/VPNStore.h"
@@ -12,12 +14,14 @@ namespace vxm::platform {
 
 // The platform services of one run of the tool on Linux: the Asio main loop,
 // the process, and the VPN configuration store at the path the environment
-// names (VXM_STORE, else under XDG_STATE_HOME). Only the main loop's own
+// names (VXM_STORE, else under XDG_STATE_HOME), which takes display names
+// that `sameName` finds equal for one. Only the main loop's own
 // descriptors are made at once (it throws std::system_error when they cannot
 // be); the store opens nothing until used.
 class LinuxRuntime {
 public:
-    LinuxRuntime() : store_(mainQueue_, storePathFromEnvironment()) {}
+    explicit LinuxRuntime(SqliteVPNStore::SameName sameName)
+        : store_(mainQueue_, storePathFromEnvironment(), std::move(sameName)) {}
 
     MainQueue& mainQueue() { return mainQueue_; }
     Process& process() { return process_; }

@@ -19,8 +19,9 @@ using sqlite::Statement;
 // StoreConnection; the operations with a completion are composed here.
 class SqliteVPNStore::Impl {
 public:
-    Impl(SqliteVPNStore& owner, AsioMainQueue& queue, std::string path)
+    Impl(SqliteVPNStore& owner, AsioMainQueue& queue, std::string path, SameName sameName)
         : owner_(owner),
+          sameName_(std::move(sameName)),
           store_(std::make_shared<StoreConnection>(std::move(path))),
           operations_(std::make_shared<OperationQueue>(queue, store_)),
           observers_(std::make_shared<StoreObservers>(queue, store_)),
@@ -40,6 +41,7 @@ public:
 
 private:
     SqliteVPNStore& owner_;
+    const SameName sameName_;
     const std::shared_ptr<StoreConnection> store_;
     const std::shared_ptr<OperationQueue> operations_;
     const std::shared_ptr<StoreObservers> observers_;
@@ -75,8 +77,8 @@ std::vector<ManagerRef> SqliteVPNStore::Impl::loadNothing() {
     return {};
 }
 
-// A tunnel-provider configuration of the same display name and provider that
-// someone stored after this store last loaded the list: a new configuration
+// A tunnel-provider configuration of the same display name (as sameName_
+// compares) and provider that someone stored after this store last loaded the list: a new configuration
 // of that name is saved into it rather than beside it, so that processes
 // that each found no configuration for a site and made one end with one.
 std::optional<std::int64_t> SqliteVPNStore::Impl::storedSinceLoad(Connection& connection, const Columns& columns) {
@@ -84,11 +86,13 @@ std::optional<std::int64_t> SqliteVPNStore::Impl::storedSinceLoad(Connection& co
         return std::nullopt;
     }
     Statement::Use row = connection.statement(storedSince).use();
-    row.bind(1, *loadedUpTo_).bind(2, std::string_view(*columns.displayName)).bindOptional(3, columns.bundleIdentifier);
-    if (!row.step()) {
-        return std::nullopt;
+    row.bind(1, *loadedUpTo_).bindOptional(2, columns.bundleIdentifier);
+    while (row.step()) {
+        if (sameName_(row.view(1), *columns.displayName)) {
+            return row.integer(0);
+        }
     }
-    return row.integer(0);
+    return std::nullopt;
 }
 
 void SqliteVPNStore::Impl::noteRemoved(Connection& connection, std::int64_t key) {
@@ -99,8 +103,8 @@ void SqliteVPNStore::Impl::noteRemoved(Connection& connection, std::int64_t key)
 
 // ---- the store ----
 
-SqliteVPNStore::SqliteVPNStore(AsioMainQueue& mainQueue, std::string path)
-    : impl_(std::make_unique<Impl>(*this, mainQueue, std::move(path))) {}
+SqliteVPNStore::SqliteVPNStore(AsioMainQueue& mainQueue, std::string path, SameName sameName)
+    : impl_(std::make_unique<Impl>(*this, mainQueue, std::move(path), std::move(sameName))) {}
 
 SqliteVPNStore::~SqliteVPNStore() = default;
 

@@ -4,6 +4,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "platform/VPNStore.h"
 #include "platform/linux/AsioMainQueue.h"
@@ -22,9 +23,10 @@ namespace vxm::platform {
 // thread. Every operation is safe from any thread.
 //
 // Saving a new configuration when a tunnel-provider configuration of the same
-// display name and provider was stored after this store last loaded the list
-// saves into that one: processes that each found no configuration for a site
-// and made one at the same time end with one configuration, not several.
+// display name (as the `sameName` given compares them) and provider was
+// stored after this store last loaded the list saves into that one: processes
+// that each found no configuration for a site and made one at the same time
+// end with one configuration, not several.
 //
 // The file is opened on the first operation that needs it, so a run that never
 // reaches the store leaves no trace. A file at the path that is not a store of
@@ -44,7 +46,12 @@ namespace vxm::platform {
 // once the store is destroyed). Destroy the store with its main queue stopped.
 class SqliteVPNStore final : public VPNConfigurationStore {
 public:
-    SqliteVPNStore(AsioMainQueue& mainQueue, std::string path);
+    // Whether two display names name the same configuration.
+    using SameName = std::function<bool(std::string_view, std::string_view)>;
+
+    SqliteVPNStore(
+        AsioMainQueue& mainQueue, std::string path,
+        SameName sameName = [](std::string_view a, std::string_view b) { return a == b; });
     ~SqliteVPNStore() override;
     SqliteVPNStore(const SqliteVPNStore&) = delete;
     SqliteVPNStore& operator=(const SqliteVPNStore&) = delete;

@@ -35,8 +35,8 @@ constexpr std::array<const char*, queryCount> kQueries = {
     "UPDATE configurations SET status = 3, status_changes = status_changes + 1 WHERE key = ?1 AND status = 2",
     "UPDATE configurations SET status = 1, status_changes = status_changes + 1"
     " WHERE key = ?1 AND status IN (2, 3, 4, 5)",
-    "SELECT key FROM configurations WHERE key > ?1 AND display_name = ?2 AND protocol = 'tunnel-provider'"
-    " AND provider_bundle_identifier IS ?3 ORDER BY key LIMIT 1",
+    "SELECT key, display_name FROM configurations WHERE key > ?1 AND display_name IS NOT NULL"
+    " AND protocol = 'tunnel-provider' AND provider_bundle_identifier IS ?2 ORDER BY key",
     "SELECT provider_configuration FROM configurations WHERE key = ?1",
     "UPDATE erasures SET requested = requested + 1",
     "SELECT requested FROM erasures WHERE requested > done",

@@ -4,13 +4,14 @@
 #include <vector>
 
 #include "Commands.h"
+#include "UnicodeText.h"
 #include "platform/linux/LinuxProcess.h"
 #include "platform/linux/LinuxRuntime.h"
 
 int main(int argc, char** argv) {
     std::optional<vxm::platform::LinuxRuntime> runtime;
     try {
-        runtime.emplace();
+        runtime.emplace(vxm::tunnel::canonicallyEqual);
     } catch (const std::exception& error) {
         // Out of file descriptors for the main loop, say: answer all the same.
         vxm::platform::LinuxProcess process;
