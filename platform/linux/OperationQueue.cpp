@@ -25,7 +25,7 @@ void OperationQueue::enqueue(Operation operation) {
 // Runs the batch, then calls the completions with the store unlocked, as a
 // completion may well use the store again.
 void OperationQueue::flush() {
-    std::vector<Operation> batch;
+    std::deque<Operation> batch;
     std::vector<std::function<void()>> finishes;
     std::optional<Error> failure;
     {
@@ -42,7 +42,7 @@ void OperationQueue::flush() {
     }
     for (std::size_t index = 0; index < batch.size(); ++index) {
         const Operation& operation = batch[index];
-        if (failure && !operation.finishAlone) {
+        if (failure && operation.needs != Needs::nothing) {
             operation.fail(*failure);
         } else {
             finishes[index]();
@@ -51,22 +51,26 @@ void OperationQueue::flush() {
 }
 
 // One transaction for the batch, opened only when an operation needs the
-// store; the store made only when one makes it.
-void OperationQueue::runLocked(const std::vector<Operation>& batch, std::vector<std::function<void()>>& finishes) {
+// store; the store made only when one needs it made.
+void OperationQueue::runLocked(const std::deque<Operation>& batch, std::vector<std::function<void()>>& finishes) {
     bool needed = false;
     bool creates = false;
     bool writes = false;
     for (std::size_t index = 0; index < batch.size(); ++index) {
         const Operation& operation = batch[index];
-        finishes[index] = operation.finishAlone;
-        needed = needed || !operation.finishAlone;
-        creates = creates || (!operation.finishAlone && !operation.ifNoStore);
+        if (operation.needs == Needs::nothing) {
+            finishes[index] = operation.work(nullptr);
+        }
+        needed = needed || operation.needs != Needs::nothing;
+        creates = creates || operation.needs == Needs::store;
         writes = writes || operation.access == Access::write;
     }
     Connection* connection = needed ? store_->openLocked(creates) : nullptr;
     if (connection == nullptr) {
         for (std::size_t index = 0; index < batch.size(); ++index) {
-            finishes[index] = batch[index].finishAlone ? batch[index].finishAlone : batch[index].ifNoStore;
+            if (batch[index].needs != Needs::nothing) {
+                finishes[index] = batch[index].work(nullptr);
+            }
         }
         return;
     }
@@ -76,16 +80,16 @@ void OperationQueue::runLocked(const std::vector<Operation>& batch, std::vector<
                                     writes ? sqlite::Transaction::Kind::write : sqlite::Transaction::Kind::read);
     for (std::size_t index = 0; index < batch.size(); ++index) {
         const Operation& operation = batch[index];
-        if (operation.finishAlone) {
+        if (operation.needs == Needs::nothing) {
             continue;
         }
         if (operation.access == Access::read) {
-            finishes[index] = operation.work(*connection);
+            finishes[index] = operation.work(connection);
             continue;
         }
         connection->statement(savepoint).use().step();
         try {
-            finishes[index] = operation.work(*connection);
+            finishes[index] = operation.work(connection);
             connection->statement(releaseSavepoint).use().step();
         } catch (const sqlite::DatabaseError& error) {
             // Undoes this operation alone, unless the error (a full disk, say)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <deque>
 #include <functional>
 #include <memory>
 #include <vector>
@@ -10,20 +11,22 @@
 
 namespace vxm::platform {
 
+// What an operation needs of the store: nothing, a store that stands at the
+// path (none there reads as an empty store, and none is made), or a store,
+// made when none stands there.
+enum class Needs { nothing, existingStore, store };
+
 // An operation waiting for the main-queue task that runs it.
 struct Operation {
     Access access = Access::read;
-    // Set for an operation that makes no store: when no file stands at the
-    // path, it calls this in its turn instead of `work`, as for an empty store.
-    std::function<void()> ifNoStore;
-    // Runs inside the transaction with the store locked. Returns what to do
-    // once the transaction has committed: update the handle, call the completion.
-    std::function<std::function<void()>(Connection&)> work;
+    Needs needs = Needs::existingStore;
+    // Runs inside the transaction with the store locked, or with no
+    // connection at all when the operation needs nothing or no store stands
+    // at the path. Returns what to do once the transaction has committed:
+    // update the handle, call the completion.
+    std::function<std::function<void()>(Connection*)> work;
     // Calls the completion with the error that stopped the operation.
     std::function<void(const Error&)> fail;
-    // Set instead of work and fail for an operation with nothing to do in
-    // the store: calls its completion in its turn, with no transaction.
-    std::function<void()> finishAlone;
 };
 
 // The store's operations with a completion. Each is queued; one main-queue
@@ -51,12 +54,14 @@ public:
 
 private:
     void flush();
-    void runLocked(const std::vector<Operation>& batch, std::vector<std::function<void()>>& finishes);
+    void runLocked(const std::deque<Operation>& batch, std::vector<std::function<void()>>& finishes);
 
     AsioMainQueue& queue_;
     const std::shared_ptr<StoreConnection> store_;
     // Guarded by the store's lock.
-    std::vector<Operation> pending_;
+    // A deque, which grows without moving what it holds: a removal of
+    // thousands of configurations queues as many operations.
+    std::deque<Operation> pending_;
     bool flushQueued_ = false;
     bool signalAfterCommit_ = false;
     bool eraseAfterCommit_ = false;

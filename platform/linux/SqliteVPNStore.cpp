@@ -34,7 +34,7 @@ public:
 
     // Work of the queued operations, run with the store locked.
     std::vector<ManagerRef> loadAll(Connection& connection);
-    // What a load finds when no store stands at the path: nothing.
+    // What a load finds when no store stands at the path: nothing. Run with the store locked.
     std::vector<ManagerRef> loadNothing();
     std::optional<std::int64_t> storedSinceLoad(Connection& connection, const Columns& columns);
     void noteRemoved(Connection& connection, std::int64_t key);
@@ -72,7 +72,6 @@ std::vector<ManagerRef> SqliteVPNStore::Impl::loadAll(Connection& connection) {
 }
 
 std::vector<ManagerRef> SqliteVPNStore::Impl::loadNothing() {
-    const std::lock_guard lock(store_->mutex());
     loadedUpTo_ = 0;
     return {};
 }
@@ -113,9 +112,9 @@ const std::string& SqliteVPNStore::path() const { return impl_->store().path(); 
 void SqliteVPNStore::loadAllFromPreferences(LoadAllCompletion completion) {
     auto done = std::make_shared<LoadAllCompletion>(std::move(completion));
     Impl& impl = *impl_;
-    impl.operations().enqueue({.ifNoStore = [&impl, done] { (*done)(impl.loadNothing()); },
-                               .work = [&impl, done](Connection& connection) -> std::function<void()> {
-                                   return [done, managers = impl.loadAll(connection)]() mutable {
+    impl.operations().enqueue({.work = [&impl, done](Connection* connection) -> std::function<void()> {
+                                   return [done, managers = connection != nullptr ? impl.loadAll(*connection)
+                                                                                  : impl.loadNothing()]() mutable {
                                        (*done)(std::move(managers));
                                    };
                                },
@@ -134,11 +133,13 @@ void SqliteVPNStore::save(ManagerRef manager, ErrorCompletion completion) {
         unsaveable = stopped.error;
     }
     impl.operations().enqueue({.access = Access::write,
+                               .needs = unsaveable ? Needs::nothing : Needs::store,
                                .work = [&impl, manager, columns = std::move(columns), unsaveable,
-                                        done](Connection& connection) -> std::function<void()> {
+                                        done](Connection* store) -> std::function<void()> {
                                    if (unsaveable) {
                                        return [done, unsaveable] { (*done)(unsaveable); };
                                    }
+                                   Connection& connection = *store;
                                    const std::optional<std::int64_t> key =
                                        manager->storeKey ? manager->storeKey
                                                          : impl.storedSinceLoad(connection, *columns);
@@ -167,19 +168,22 @@ void SqliteVPNStore::save(ManagerRef manager, ErrorCompletion completion) {
 void SqliteVPNStore::reload(ManagerRef manager, ErrorCompletion completion) {
     auto done = std::make_shared<ErrorCompletion>(std::move(completion));
     Impl& impl = *impl_;
-    impl.operations().enqueue({.ifNoStore = [manager, done] { (*done)(Error{manager->storeKey ? kGone : kNotSaved}); },
-                               .work = [manager, done](Connection& connection) -> std::function<void()> {
+    impl.operations().enqueue({.needs = manager->storeKey ? Needs::existingStore : Needs::nothing,
+                               .work = [manager, done](Connection* connection) -> std::function<void()> {
                                    if (!manager->storeKey) {
                                        return [done] { (*done)(Error{kNotSaved}); };
                                    }
-                                   Statement::Use row = connection.statement(selectOne).use();
+                                   if (connection == nullptr) {
+                                       return [done] { (*done)(Error{kGone}); };
+                                   }
+                                   Statement::Use row = connection->statement(selectOne).use();
                                    row.bind(1, *manager->storeKey);
                                    if (!row.step()) {
                                        return [done] { (*done)(Error{kGone}); };
                                    }
                                    // Read into a fresh handle: the caller's changes only on success.
                                    auto fresh = std::make_shared<TunnelProviderManager>(manager->store());
-                                   connection.readInto(*fresh, row);
+                                   connection->readInto(*fresh, row);
                                    return [manager, fresh, done] {
                                        manager->localizedDescription = std::move(fresh->localizedDescription);
                                        manager->protocolConfiguration = std::move(fresh->protocolConfiguration);
@@ -194,18 +198,17 @@ void SqliteVPNStore::remove(ManagerRef manager, ErrorCompletion completion) {
     auto done = std::make_shared<ErrorCompletion>(std::move(completion));
     Impl& impl = *impl_;
     const std::optional<std::int64_t> key = manager->storeKey;
-    if (!key) {
-        // Never saved: nothing to remove, and no reason to open the store.
-        impl.operations().enqueue({.finishAlone = [done] { (*done)(std::nullopt); }});
-        return;
-    }
+    // One never saved has nothing to remove and no reason to open the store;
+    // one in no store is as removed.
     impl.operations().enqueue({.access = Access::write,
-                               .ifNoStore = [done] { (*done)(std::nullopt); },
-                               .work = [&impl, key, done](Connection& connection) -> std::function<void()> {
-                                   connection.statement(deleteOne).use().bind(1, *key).step();
-                                   // Removed by someone else meanwhile: just as removed.
-                                   if (connection.db().changes() > 0) {
-                                       impl.noteRemoved(connection, *key);
+                               .needs = key ? Needs::existingStore : Needs::nothing,
+                               .work = [&impl, key, done](Connection* connection) -> std::function<void()> {
+                                   if (connection != nullptr) {
+                                       connection->statement(deleteOne).use().bind(1, *key).step();
+                                       // Removed by someone else meanwhile: just as removed.
+                                       if (connection->db().changes() > 0) {
+                                           impl.noteRemoved(*connection, *key);
+                                       }
                                    }
                                    return [done] { (*done)(std::nullopt); };
                                },
