@@ -11,6 +11,20 @@ OperationQueue::OperationQueue(AsioMainQueue& queue, std::shared_ptr<StoreConnec
 
 void OperationQueue::enqueue(Operation operation) {
     const std::lock_guard lock(store_->mutex());
+    enqueueLocked(std::move(operation), nullptr);
+}
+
+void OperationQueue::enqueueInSeries(const void* series, const std::function<void()>& append,
+                                     const std::function<Operation()>& make) {
+    const std::lock_guard lock(store_->mutex());
+    if (series != lastSeries_ || pending_.empty()) {
+        enqueueLocked(make(), series);
+    }
+    append();
+}
+
+void OperationQueue::enqueueLocked(Operation operation, const void* series) {
+    lastSeries_ = series;
     pending_.push_back(std::move(operation));
     if (!flushQueued_) {
         flushQueued_ = true;
@@ -87,19 +101,9 @@ void OperationQueue::runLocked(const std::deque<Operation>& batch, std::vector<s
             finishes[index] = operation.work(connection);
             continue;
         }
-        connection->statement(savepoint).use().step();
-        try {
-            finishes[index] = operation.work(connection);
-            connection->statement(releaseSavepoint).use().step();
-        } catch (const sqlite::DatabaseError& error) {
-            // Undoes this operation alone, unless the error (a full disk, say)
-            // ended the whole transaction: then every operation fails with it.
-            if (!connection->db().inTransaction()) {
-                throw;
-            }
-            connection->statement(rollBackToSavepoint).use().step();
-            connection->statement(releaseSavepoint).use().step();
-            finishes[index] = [&operation, failed = store_->writeError(error.what())] { operation.fail(failed); };
+        if (std::optional<Error> failed =
+                store_->aloneLocked(*connection, [&] { finishes[index] = operation.work(connection); })) {
+            finishes[index] = [&operation, failed = *std::move(failed)] { operation.fail(failed); };
         }
     }
     transaction.commit();

@@ -41,6 +41,14 @@ public:
 
     void enqueue(Operation operation);
 
+    // Lets requests of one kind share one operation: when the operation
+    // queued last still waits and came from the same `series`, runs `append`
+    // (to add the request to it) with the store locked; otherwise first
+    // queues the operation `make` returns. A removal of thousands then
+    // queues one operation, not thousands.
+    void enqueueInSeries(const void* series, const std::function<void()>& append,
+                         const std::function<Operation()>& make);
+
     // Raises the change signal once the transaction running now commits.
     // Called by an operation's work.
     void signalAfterCommitLocked() { signalAfterCommit_ = true; }
@@ -53,6 +61,7 @@ public:
     }
 
 private:
+    void enqueueLocked(Operation operation, const void* series);
     void flush();
     void runLocked(const std::deque<Operation>& batch, std::vector<std::function<void()>>& finishes);
 
@@ -63,6 +72,8 @@ private:
     // thousands of configurations queues as many operations.
     std::deque<Operation> pending_;
     bool flushQueued_ = false;
+    // The series of the operation queued last, if any.
+    const void* lastSeries_ = nullptr;
     bool signalAfterCommit_ = false;
     bool eraseAfterCommit_ = false;
 };

@@ -1,6 +1,7 @@
 #include "platform/linux/SqliteVPNStore.h"
 
 #include <algorithm>
+#include <deque>
 #include <cstdint>
 #include <utility>
 #include <vector>
@@ -34,6 +35,18 @@ public:
 
     // Work of the queued operations, run with the store locked.
     std::vector<ManagerRef> loadAll(Connection& connection);
+    // The removals requested one after another share one operation, which
+    // runs each within a savepoint of its own.
+    struct Removal {
+        std::int64_t key;
+        ErrorCompletion completion;
+    };
+    using Removals = std::deque<Removal>;
+    // The removals of the operation queued last for them. Guarded by the store's lock.
+    Removals& waitingRemovals() { return *removals_; }
+    // A new operation for the removals requested from now on.
+    Operation removalsOperation();
+
     // What a load finds when no store stands at the path: nothing. Run with the store locked.
     std::vector<ManagerRef> loadNothing();
     std::optional<std::int64_t> storedSinceLoad(Connection& connection, const Columns& columns);
@@ -46,6 +59,7 @@ private:
     const std::shared_ptr<OperationQueue> operations_;
     const std::shared_ptr<StoreObservers> observers_;
     StandInProvider provider_;
+    std::shared_ptr<Removals> removals_;
     // The highest key of the last list loaded; keys only grow, so a higher
     // one was stored after that load. Guarded by the store's lock.
     std::optional<std::int64_t> loadedUpTo_;
@@ -98,6 +112,44 @@ void SqliteVPNStore::Impl::noteRemoved(Connection& connection, std::int64_t key)
     store_->statusesLocked().forget(key);
     operations_->signalAfterCommitLocked();
     operations_->eraseAfterCommitLocked(connection);
+}
+
+Operation SqliteVPNStore::Impl::removalsOperation() {
+    auto removals = std::make_shared<Removals>();
+    removals_ = removals;
+    return {
+        .access = Access::write,
+        .work = [this, removals](Connection* connection) -> std::function<void()> {
+            // The failures by position; most often none.
+            auto failures = std::make_shared<std::vector<std::pair<std::size_t, Error>>>();
+            for (std::size_t index = 0; connection != nullptr && index < removals->size(); ++index) {
+                const std::int64_t key = (*removals)[index].key;
+                std::optional<Error> failed = store_->aloneLocked(*connection, [&] {
+                    connection->statement(deleteOne).use().bind(1, key).step();
+                    // Removed by someone else meanwhile: just as removed.
+                    if (connection->db().changes() > 0) {
+                        noteRemoved(*connection, key);
+                    }
+                });
+                if (failed) {
+                    failures->emplace_back(index, *std::move(failed));
+                }
+            }
+            return [removals, failures] {
+                auto failure = failures->begin();
+                for (std::size_t index = 0; index < removals->size(); ++index) {
+                    const bool failedHere = failure != failures->end() && failure->first == index;
+                    (*removals)[index].completion(failedHere ? std::optional<Error>((failure++)->second) : std::nullopt);
+                }
+            };
+        },
+        .fail =
+            [removals](const Error& error) {
+                for (Removal& removal : *removals) {
+                    removal.completion(error);
+                }
+            },
+    };
 }
 
 // ---- the store ----
@@ -195,24 +247,19 @@ void SqliteVPNStore::reload(ManagerRef manager, ErrorCompletion completion) {
 }
 
 void SqliteVPNStore::remove(ManagerRef manager, ErrorCompletion completion) {
-    auto done = std::make_shared<ErrorCompletion>(std::move(completion));
     Impl& impl = *impl_;
     const std::optional<std::int64_t> key = manager->storeKey;
-    // One never saved has nothing to remove and no reason to open the store;
-    // one in no store is as removed.
-    impl.operations().enqueue({.access = Access::write,
-                               .needs = key ? Needs::existingStore : Needs::nothing,
-                               .work = [&impl, key, done](Connection* connection) -> std::function<void()> {
-                                   if (connection != nullptr) {
-                                       connection->statement(deleteOne).use().bind(1, *key).step();
-                                       // Removed by someone else meanwhile: just as removed.
-                                       if (connection->db().changes() > 0) {
-                                           impl.noteRemoved(*connection, *key);
-                                       }
-                                   }
-                                   return [done] { (*done)(std::nullopt); };
-                               },
-                               .fail = [done](const Error& error) { (*done)(error); }});
+    if (!key) {
+        // Never saved: nothing to remove, and no reason to open the store.
+        auto done = std::make_shared<ErrorCompletion>(std::move(completion));
+        impl.operations().enqueue({.needs = Needs::nothing, .work = [done](Connection*) -> std::function<void()> {
+                                       return [done] { (*done)(std::nullopt); };
+                                   }});
+        return;
+    }
+    impl.operations().enqueueInSeries(
+        &impl, [&] { impl.waitingRemovals().push_back({*key, std::move(completion)}); },
+        [&] { return impl.removalsOperation(); });
 }
 
 std::optional<Error> SqliteVPNStore::startTunnel(const TunnelProviderManager& manager) {

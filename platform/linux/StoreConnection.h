@@ -94,6 +94,27 @@ public:
         }
     }
 
+    // Runs `work` (returning nothing) within a savepoint of the transaction
+    // running now. When it throws a database error, undoes what it did and
+    // returns the error as a write error, unless the error ended the whole
+    // transaction (a full disk, say): then throws it on.
+    template <class Work>
+    std::optional<Error> aloneLocked(Connection& connection, Work&& work) const {
+        connection.statement(savepoint).use().step();
+        try {
+            work();
+        } catch (const sqlite::DatabaseError& error) {
+            if (!connection.db().inTransaction()) {
+                throw;
+            }
+            connection.statement(rollBackToSavepoint).use().step();
+            connection.statement(releaseSavepoint).use().step();
+            return writeError(error.what());
+        }
+        connection.statement(releaseSavepoint).use().step();
+        return std::nullopt;
+    }
+
     [[nodiscard]] Error readError(const std::string& reason) const {
         return {"the VPN configuration store at " + path_ + " cannot be read: " + reason};
     }
