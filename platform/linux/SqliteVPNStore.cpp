@@ -138,8 +138,11 @@ Operation SqliteVPNStore::Impl::removalsOperation() {
             return [removals, failures] {
                 auto failure = failures->begin();
                 for (std::size_t index = 0; index < removals->size(); ++index) {
-                    const bool failedHere = failure != failures->end() && failure->first == index;
-                    (*removals)[index].completion(failedHere ? std::optional<Error>((failure++)->second) : std::nullopt);
+                    std::optional<Error> outcome;
+                    if (failure != failures->end() && failure->first == index) {
+                        outcome = (failure++)->second;
+                    }
+                    (*removals)[index].completion(std::move(outcome));
                 }
             };
         },

@@ -199,7 +199,8 @@ struct stat checkFolder(const std::string& folder) {
         throw StoreOpenError("its folder " + folder + " " + otherOwner(status) + ownFolder);
     }
     if ((status.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
-        throw StoreOpenError("other users may write its folder " + folder + ownFolder + ", or make this one so (chmod go-w " + folder + ")");
+        throw StoreOpenError("other users may write its folder " + folder + ownFolder +
+                             ", or make this one so (chmod go-w " + folder + ")");
     }
     return status;
 }

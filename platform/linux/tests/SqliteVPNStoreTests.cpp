@@ -215,7 +215,7 @@ TEST_F(SqliteVPNStoreTest, KeepsEveryKindOfConfigurationAndReportsWhatCannotBeWr
     std::vector<std::promise<Outcome>> removals(all.size());
     queue_.async([&] {
         for (std::size_t i = 0; i < all.size(); ++i) {
-            all[i]->removeFromPreferences([&removals, i](Outcome outcome) { removals[i].set_value(std::move(outcome)); });
+            all[i]->removeFromPreferences([&removals, i](Outcome result) { removals[i].set_value(std::move(result)); });
         }
     });
     ASSERT_TRUE(all.size() == 3U && std::holds_alternative<NoProtocol>(all[1]->protocolConfiguration));
