@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "platform/Error.h"
-#include "platform/linux/AsioMainQueue.h"
+#include "platform/MainQueue.h"
 #include "platform/linux/StoreConnection.h"
 
 namespace vxm::platform {
@@ -37,7 +37,7 @@ struct Operation {
 // Safe from any thread.
 class OperationQueue : public std::enable_shared_from_this<OperationQueue> {
 public:
-    OperationQueue(AsioMainQueue& queue, std::shared_ptr<StoreConnection> store);
+    OperationQueue(MainQueue& queue, std::shared_ptr<StoreConnection> store);
 
     void enqueue(Operation operation);
 
@@ -65,7 +65,7 @@ private:
     void flush();
     void runLocked(const std::deque<Operation>& batch, std::vector<std::function<void()>>& finishes);
 
-    AsioMainQueue& queue_;
+    MainQueue& queue_;
     const std::shared_ptr<StoreConnection> store_;
     // Guarded by the store's lock.
     // A deque, which grows without moving what it holds: a removal of
