@@ -113,6 +113,11 @@ TEST_F(SqliteVPNStoreTest, OperationsOnAConfigurationNeverSavedDisabledOrRemoved
         EXPECT_EQ(remove(manager), std::nullopt) << "not stored is as removed as can be";
         EXPECT_EQ(save(manager), c.saveAfterRemoval);
     }
+    // Removed by another program, which signals nothing, while this store holds it as up: stopped all the same.
+    ManagerRef up = tunnel(store);
+    ASSERT_TRUE(!save(up) && !store.startTunnel(*up) && store.status(*up) == VPNStatus::connected);
+    runSql(path_, "DELETE FROM configurations");
+    EXPECT_EQ(store.stopTunnel(*up), std::nullopt);
 }
 
 // Steps on one configuration made through this store or another one on the
