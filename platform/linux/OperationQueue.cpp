@@ -97,7 +97,7 @@ void OperationQueue::runLocked(const std::deque<Operation>& batch, std::vector<s
         if (operation.needs == Needs::nothing) {
             continue;
         }
-        if (operation.access == Access::read) {
+        if (operation.access == Access::read || operation.ownSavepoints) {
             finishes[index] = operation.work(connection);
             continue;
         }

@@ -20,6 +20,10 @@ enum class Needs { nothing, existingStore, store };
 struct Operation {
     Access access = Access::read;
     Needs needs = Needs::existingStore;
+    // Whether a writing operation runs its parts within savepoints of its
+    // own, and so none around it: one that wraps thousands of changes would
+    // make SQLite journal every page they touch.
+    bool ownSavepoints = false;
     // Runs inside the transaction with the store locked, or with no
     // connection at all when the operation needs nothing or no store stands
     // at the path. Returns what to do once the transaction has committed:

@@ -1,7 +1,7 @@
 #include "platform/linux/SqliteVPNStore.h"
 
 #include <algorithm>
-#include <deque>
+#include <list>
 #include <cstdint>
 #include <utility>
 #include <vector>
@@ -42,7 +42,10 @@ public:
         std::int64_t key;
         ErrorCompletion completion;
     };
-    using Removals = std::deque<Removal>;
+    // A list: each entry takes a small block of its own, as the handles
+    // freed while removals are requested leave (a block of thousands would
+    // take new memory).
+    using Removals = std::list<Removal>;
     // The removals of the operation queued last for them. Guarded by the store's lock.
     Removals& waitingRemovals() { return *removals_; }
     // A new operation for the removals requested from now on.
@@ -120,11 +123,13 @@ Operation SqliteVPNStore::Impl::removalsOperation() {
     removals_ = removals;
     return {
         .access = Access::write,
+        .ownSavepoints = true,
         .work = [this, removals](Connection* connection) -> std::function<void()> {
             // The failures by position; most often none.
             auto failures = std::make_shared<std::vector<std::pair<std::size_t, Error>>>();
-            for (std::size_t index = 0; connection != nullptr && index < removals->size(); ++index) {
-                const std::int64_t key = (*removals)[index].key;
+            std::size_t index = 0;
+            for (auto removal = removals->begin(); connection != nullptr && removal != removals->end(); ++removal) {
+                const std::int64_t key = removal->key;
                 std::optional<Error> failed = store_->aloneLocked(*connection, [&] {
                     connection->statement(deleteOne).use().bind(1, key).step();
                     // Removed by someone else meanwhile: just as removed.
@@ -135,15 +140,17 @@ Operation SqliteVPNStore::Impl::removalsOperation() {
                 if (failed) {
                     failures->emplace_back(index, *std::move(failed));
                 }
+                ++index;
             }
             return [removals, failures] {
                 auto failure = failures->begin();
-                for (std::size_t index = 0; index < removals->size(); ++index) {
+                std::size_t index = 0;
+                for (Removal& removal : *removals) {
                     std::optional<Error> outcome;
-                    if (failure != failures->end() && failure->first == index) {
+                    if (failure != failures->end() && failure->first == index++) {
                         outcome = (failure++)->second;
                     }
-                    (*removals)[index].completion(std::move(outcome));
+                    removal.completion(std::move(outcome));
                 }
             };
         },

@@ -283,11 +283,11 @@ std::unique_ptr<sqlite::Database> openWithSqlite(const std::string& path, FileKi
     // that read short, for two syncs in the run whose commit passes the mark.
     // Pages freed by a change are overwritten with zeros, so that a replaced
     // or removed private key does not stay in a free page of the file. A run
-    // reads each row once, so a page cache of 256 KiB (SQLite's default is
+    // reads each row once, so a page cache of 128 KiB (SQLite's default is
     // 2 MiB) costs it no reads and keeps large stores' runs small.
     db->execute(
         "PRAGMA synchronous = NORMAL; PRAGMA wal_autocheckpoint = 64; PRAGMA secure_delete = ON;"
-        " PRAGMA cache_size = -256");
+        " PRAGMA cache_size = -128");
     return db;
 }
 

@@ -78,7 +78,7 @@ void bindColumns(Statement::Use& use, const Columns& columns) {
 }
 
 Connection::Connection(std::unique_ptr<sqlite::Database> db, ReadProviderConfiguration read)
-    : db_(std::move(db)), read_(std::move(read)) {}
+    : db_(std::move(db)), read_(std::make_shared<const ReadProviderConfiguration>(std::move(read))) {}
 
 Statement& Connection::statement(Query query) {
     if (!statements_[query]) {
@@ -106,7 +106,7 @@ void Connection::readInto(SqliteManager& manager, Statement::Use& row) const {
                                     .serverAddress = row.text(5),
                                     .providerConfiguration = std::nullopt};
     if (row.integer(6) != 0) {
-        provider.providerConfiguration = LazyProviderConfiguration::stored([read = read_, key] { return read(key); });
+        provider.providerConfiguration = LazyProviderConfiguration::stored([read = read_, key] { return (*read)(key); });
     }
     manager.protocolConfiguration = std::move(provider);
 }

@@ -235,7 +235,7 @@ void handleStop(const Run& run) {
 
 void handleRemove(const Run& run) {
     const Application app = run.app;
-    loadTargets(run, [app](const std::vector<ManagerRef>& targets) {
+    loadTargets(run, [app](std::vector<ManagerRef> targets) {
         auto removals = std::make_shared<Removals>();
         for (std::size_t index = 0; index < targets.size(); ++index) {
             removals->group.enter();
@@ -243,6 +243,9 @@ void handleRemove(const Run& run) {
                 removals->note(index, std::move(error));
                 removals->group.leave();
             });
+            // Let go of each handle once its removal is asked for: a removal of
+            // thousands then holds no more memory at once than a load of them.
+            targets[index].reset();
         }
         removals->group.notify(app.mainQueue, [app, removals] {
             if (std::optional<Error> failure = removals->firstFailure()) {
