@@ -224,8 +224,9 @@ void checkFilesBeside(const std::string& path) {
             throw StoreOpenError(beside + " " + otherOwner(status) + "; remove it");
         }
         if (::faccessat(AT_FDCWD, beside.c_str(), R_OK | W_OK, AT_EACCESS) != 0) {
-            throw StoreOpenError(beside + " cannot be read and written by you (" + describe(errno) +
-                                 "); make it so (chmod u+rw " + beside + ")");
+            std::string reason = beside + " cannot be read and written by you (" + describe(errno);
+            reason += "); make it so (chmod u+rw " + beside + ")";
+            throw StoreOpenError(reason);
         }
         if ((status.st_mode & 077) != 0 && ::chmod(beside.c_str(), status.st_mode & 0700) != 0) {
             throw StoreOpenError("cannot make " + beside + " private: " + describe(errno));
