@@ -3,6 +3,8 @@
 
 #include <sys/prctl.h>
 
+#include <utility>
+
 #include "platform/MainQueue.h"
 #include "platform/VPNStore.h"
 #include "platform/linux/AsioMainQueue.h"
@@ -13,15 +15,16 @@ namespace vxm::platform {
 
 // What one command of the tool runs on, on Linux: the Asio main loop and the
 // VPN configuration store at the path the environment names (VXM_STORE, else
-// under XDG_STATE_HOME). Built only for a command, which reads a private key
-// from the document or the store: the process is first made non-dumpable, so
-// that no core file holds the key and no other process of the user may
-// attach to it. Only the main loop's own descriptors are made at once (it
-// throws std::system_error when they cannot be); the store opens nothing
-// until used.
+// under XDG_STATE_HOME), which takes display names that `sameName` finds
+// equal for one. Built only for a command, which reads a private key from the
+// document or the store: the process is first made non-dumpable, so that no
+// core file holds the key and no other process of the user may attach to it.
+// Only the main loop's own descriptors are made at once (it throws
+// std::system_error when they cannot be); the store opens nothing until used.
 class LinuxRuntime {
 public:
-    LinuxRuntime() : store_(mainQueue_, storePathFromEnvironment()) {
+    explicit LinuxRuntime(SqliteVPNStore::SameName sameName)
+        : store_(mainQueue_, storePathFromEnvironment(), std::move(sameName)) {
         // Cannot fail with these arguments. Children would not inherit it,
         // but the tool starts none.
         (void)::prctl(PR_SET_DUMPABLE, 0, 0, 0, 0);

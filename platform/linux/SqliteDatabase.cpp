@@ -80,6 +80,16 @@ std::int64_t Database::changes() const { return sqlite3_changes64(db_); }
 
 std::int64_t Database::lastInsertKey() const { return sqlite3_last_insert_rowid(db_); }
 
+bool Database::truncateLog() {
+    const int code = sqlite3_wal_checkpoint_v2(db_, nullptr, SQLITE_CHECKPOINT_TRUNCATE, nullptr, nullptr);
+    if (code != SQLITE_OK && (code & 0xff) != SQLITE_BUSY) {
+        fail();
+    }
+    return code == SQLITE_OK;
+}
+
+bool Database::inTransaction() const { return sqlite3_get_autocommit(db_) == 0; }
+
 void Database::fail() const { throw DatabaseError(sqlite3_extended_errcode(db_), describe(db_)); }
 
 Statement::Statement(Database& database, std::string_view sql) : database_(database) {

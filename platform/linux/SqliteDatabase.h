@@ -42,6 +42,13 @@ public:
     [[nodiscard]] std::int64_t changes() const;
     [[nodiscard]] std::int64_t lastInsertKey() const;
     [[noreturn]] void fail() const;
+    // Writes the whole write-ahead log into the file and truncates it to no
+    // bytes. False when readers or a writer kept it from completing past the
+    // busy timeout; throws for any other failure.
+    bool truncateLog();
+    // Whether a transaction is open: an error such as a full disk may have
+    // rolled back the whole transaction.
+    [[nodiscard]] bool inTransaction() const;
 
     [[nodiscard]] sqlite3* handle() const { return db_; }
 

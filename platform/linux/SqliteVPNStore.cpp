@@ -2,6 +2,7 @@
 #include "platform/linux/SqliteVPNStore.h"
 
 #include <algorithm>
+#include <list>
 #include <cstdint>
 #include <utility>
 #include <vector>
@@ -21,8 +22,9 @@ using sqlite::Statement;
 // StoreConnection; the operations with a completion are composed here.
 class SqliteVPNStore::Impl {
 public:
-    Impl(SqliteVPNStore& owner, MainQueue& queue, std::string path)
+    Impl(SqliteVPNStore& owner, MainQueue& queue, std::string path, SameName sameName)
         : owner_(owner),
+          sameName_(std::move(sameName)),
           store_(std::make_shared<StoreConnection>(std::move(path))),
           operations_(std::make_shared<OperationQueue>(queue, store_)),
           observers_(std::make_shared<StoreObservers>(queue, store_)),
@@ -35,15 +37,34 @@ public:
 
     // Work of the queued operations, run with the store locked.
     std::vector<ManagerRef> loadAll(Connection& connection);
+    // The removals requested one after another share one operation, which
+    // runs each within a savepoint of its own.
+    struct Removal {
+        std::int64_t key;
+        ErrorCompletion completion;
+    };
+    // A list: each entry takes a small block of its own, as the handles
+    // freed while removals are requested leave (a block of thousands would
+    // take new memory).
+    using Removals = std::list<Removal>;
+    // The removals of the operation queued last for them. Guarded by the store's lock.
+    Removals& waitingRemovals() { return *removals_; }
+    // A new operation for the removals requested from now on.
+    Operation removalsOperation();
+
+    // What a load finds when no store stands at the path: nothing. Run with the store locked.
+    std::vector<ManagerRef> loadNothing();
     std::optional<std::int64_t> storedSinceLoad(Connection& connection, const Columns& columns);
-    void noteRemoved(std::int64_t key);
+    void noteRemoved(Connection& connection, std::int64_t key);
 
 private:
     SqliteVPNStore& owner_;
+    const SameName sameName_;
     const std::shared_ptr<StoreConnection> store_;
     const std::shared_ptr<OperationQueue> operations_;
     const std::shared_ptr<StoreObservers> observers_;
     StandInProvider provider_;
+    std::shared_ptr<Removals> removals_;
     // The highest key of the last list loaded; keys only grow, so a higher
     // one was stored after that load. Guarded by the store's lock.
     std::optional<std::int64_t> loadedUpTo_;
@@ -69,8 +90,13 @@ std::vector<ManagerRef> SqliteVPNStore::Impl::loadAll(Connection& connection) {
     return managers;
 }
 
-// A tunnel-provider configuration of the same display name and provider that
-// someone stored after this store last loaded the list: a new configuration
+std::vector<ManagerRef> SqliteVPNStore::Impl::loadNothing() {
+    loadedUpTo_ = 0;
+    return {};
+}
+
+// A tunnel-provider configuration of the same display name (as sameName_
+// compares) and provider that someone stored after this store last loaded the list: a new configuration
 // of that name is saved into it rather than beside it, so that processes
 // that each found no configuration for a site and made one end with one.
 std::optional<std::int64_t> SqliteVPNStore::Impl::storedSinceLoad(Connection& connection, const Columns& columns) {
@@ -78,23 +104,70 @@ std::optional<std::int64_t> SqliteVPNStore::Impl::storedSinceLoad(Connection& co
         return std::nullopt;
     }
     Statement::Use row = connection.statement(storedSince).use();
-    row.bind(1, *loadedUpTo_).bind(2, std::string_view(*columns.displayName)).bindOptional(3, columns.bundleIdentifier);
-    if (!row.step()) {
-        return std::nullopt;
+    row.bind(1, *loadedUpTo_).bindOptional(2, columns.bundleIdentifier);
+    while (row.step()) {
+        if (sameName_(row.view(1), *columns.displayName)) {
+            return row.integer(0);
+        }
     }
-    return row.integer(0);
+    return std::nullopt;
 }
 
-void SqliteVPNStore::Impl::noteRemoved(std::int64_t key) {
+void SqliteVPNStore::Impl::noteRemoved(Connection& connection, std::int64_t key) {
     store_->statusesLocked().forget(key);
     operations_->signalAfterCommitLocked();
-    operations_->forgetOldValuesAfterCommitLocked();
+    operations_->eraseAfterCommitLocked(connection);
+}
+
+Operation SqliteVPNStore::Impl::removalsOperation() {
+    auto removals = std::make_shared<Removals>();
+    removals_ = removals;
+    return {
+        .access = Access::write,
+        .ownSavepoints = true,
+        .work = [this, removals](Connection* connection) -> std::function<void()> {
+            // The failures by position; most often none.
+            auto failures = std::make_shared<std::vector<std::pair<std::size_t, Error>>>();
+            std::size_t index = 0;
+            for (auto removal = removals->begin(); connection != nullptr && removal != removals->end(); ++removal) {
+                const std::int64_t key = removal->key;
+                std::optional<Error> failed = store_->aloneLocked(*connection, [&] {
+                    connection->statement(deleteOne).use().bind(1, key).step();
+                    // Removed by someone else meanwhile: just as removed.
+                    if (connection->db().changes() > 0) {
+                        noteRemoved(*connection, key);
+                    }
+                });
+                if (failed) {
+                    failures->emplace_back(index, *std::move(failed));
+                }
+                ++index;
+            }
+            return [removals, failures] {
+                auto failure = failures->begin();
+                std::size_t index = 0;
+                for (Removal& removal : *removals) {
+                    std::optional<Error> outcome;
+                    if (failure != failures->end() && failure->first == index++) {
+                        outcome = (failure++)->second;
+                    }
+                    removal.completion(std::move(outcome));
+                }
+            };
+        },
+        .fail =
+            [removals](const Error& error) {
+                for (Removal& removal : *removals) {
+                    removal.completion(error);
+                }
+            },
+    };
 }
 
 // ---- the store ----
 
-SqliteVPNStore::SqliteVPNStore(MainQueue& mainQueue, std::string path)
-    : impl_(std::make_unique<Impl>(*this, mainQueue, std::move(path))) {}
+SqliteVPNStore::SqliteVPNStore(MainQueue& mainQueue, std::string path, SameName sameName)
+    : impl_(std::make_unique<Impl>(*this, mainQueue, std::move(path), std::move(sameName))) {}
 
 SqliteVPNStore::~SqliteVPNStore() = default;
 
@@ -105,8 +178,9 @@ ManagerRef SqliteVPNStore::makeManager() { return std::make_shared<SqliteManager
 void SqliteVPNStore::loadAllFromPreferences(LoadAllCompletion completion) {
     auto done = std::make_shared<LoadAllCompletion>(std::move(completion));
     Impl& impl = *impl_;
-    impl.operations().enqueue({.work = [&impl, done](Connection& connection) -> std::function<void()> {
-                                   return [done, managers = impl.loadAll(connection)]() mutable {
+    impl.operations().enqueue({.work = [&impl, done](Connection* connection) -> std::function<void()> {
+                                   return [done, managers = connection != nullptr ? impl.loadAll(*connection)
+                                                                                  : impl.loadNothing()]() mutable {
                                        (*done)(std::move(managers));
                                    };
                                },
@@ -129,11 +203,13 @@ void SqliteVPNStore::save(ManagerRef manager, ErrorCompletion completion) {
         unsaveable = Error{kNotOfThisStore};
     }
     impl.operations().enqueue({.access = Access::write,
+                               .needs = unsaveable ? Needs::nothing : Needs::store,
                                .work = [&impl, handle, columns = std::move(columns), unsaveable,
-                                        done](Connection& connection) -> std::function<void()> {
+                                        done](Connection* store) -> std::function<void()> {
                                    if (unsaveable) {
                                        return [done, unsaveable] { (*done)(unsaveable); };
                                    }
+                                   Connection& connection = *store;
                                    const std::optional<std::int64_t> key =
                                        handle->key ? handle->key : impl.storedSinceLoad(connection, *columns);
                                    Statement::Use row = connection.statement(key ? updateOne : insertOne).use();
@@ -147,7 +223,7 @@ void SqliteVPNStore::save(ManagerRef manager, ErrorCompletion completion) {
                                    }
                                    if (key) {
                                        // The old values, a private key say, go from the files.
-                                       impl.operations().forgetOldValuesAfterCommitLocked();
+                                       impl.operations().eraseAfterCommitLocked(connection);
                                    }
                                    const std::int64_t stored = key ? *key : connection.db().lastInsertKey();
                                    return [handle, stored, done] {
@@ -161,19 +237,23 @@ void SqliteVPNStore::save(ManagerRef manager, ErrorCompletion completion) {
 void SqliteVPNStore::reload(ManagerRef manager, ErrorCompletion completion) {
     auto done = std::make_shared<ErrorCompletion>(std::move(completion));
     Impl& impl = *impl_;
-    impl.operations().enqueue({.work = [manager, done](Connection& connection) -> std::function<void()> {
-                                   const std::optional<std::int64_t> key = rowKeyOf(*manager);
+    const std::optional<std::int64_t> key = rowKeyOf(*manager);
+    impl.operations().enqueue({.needs = key ? Needs::existingStore : Needs::nothing,
+                               .work = [manager, key, done](Connection* connection) -> std::function<void()> {
                                    if (!key) {
                                        return [done] { (*done)(Error{kNotSaved}); };
                                    }
-                                   Statement::Use row = connection.statement(selectOne).use();
+                                   if (connection == nullptr) {
+                                       return [done] { (*done)(Error{kGone}); };
+                                   }
+                                   Statement::Use row = connection->statement(selectOne).use();
                                    row.bind(1, *key);
                                    if (!row.step()) {
                                        return [done] { (*done)(Error{kGone}); };
                                    }
                                    // Read into a fresh handle: the caller's changes only on success.
                                    auto fresh = std::make_shared<SqliteManager>(manager->store());
-                                   connection.readInto(*fresh, row);
+                                   connection->readInto(*fresh, row);
                                    return [manager, fresh, done] {
                                        manager->localizedDescription = std::move(fresh->localizedDescription);
                                        manager->protocolConfiguration = std::move(fresh->protocolConfiguration);
@@ -185,24 +265,19 @@ void SqliteVPNStore::reload(ManagerRef manager, ErrorCompletion completion) {
 }
 
 void SqliteVPNStore::remove(ManagerRef manager, ErrorCompletion completion) {
-    auto done = std::make_shared<ErrorCompletion>(std::move(completion));
     Impl& impl = *impl_;
     const std::optional<std::int64_t> key = rowKeyOf(*manager);
     if (!key) {
         // Never saved: nothing to remove, and no reason to open the store.
-        impl.operations().enqueue({.finishAlone = [done] { (*done)(std::nullopt); }});
+        auto done = std::make_shared<ErrorCompletion>(std::move(completion));
+        impl.operations().enqueue({.needs = Needs::nothing, .work = [done](Connection*) -> std::function<void()> {
+                                       return [done] { (*done)(std::nullopt); };
+                                   }});
         return;
     }
-    impl.operations().enqueue({.access = Access::write,
-                               .work = [&impl, key, done](Connection& connection) -> std::function<void()> {
-                                   connection.statement(deleteOne).use().bind(1, *key).step();
-                                   // Removed by someone else meanwhile: just as removed.
-                                   if (connection.db().changes() > 0) {
-                                       impl.noteRemoved(*key);
-                                   }
-                                   return [done] { (*done)(std::nullopt); };
-                               },
-                               .fail = [done](const Error& error) { (*done)(error); }});
+    impl.operations().enqueueInSeries(
+        &impl, [&] { impl.waitingRemovals().push_back({*key, std::move(completion)}); },
+        [&] { return impl.removalsOperation(); });
 }
 
 std::optional<Error> SqliteVPNStore::startTunnel(const TunnelProviderManager& manager) {

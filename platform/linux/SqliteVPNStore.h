@@ -5,6 +5,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "platform/MainQueue.h"
 #include "platform/VPNStore.h"
@@ -25,8 +26,9 @@ namespace vxm::platform {
 // A new configuration joins one stored for its site since the last load (as
 // every store's does; see VPNConfigurationStore): the transaction that saves
 // it, under the write lock, looks for a tunnel-provider configuration of the
-// same display name and provider with a higher key than any in the list this
-// store last loaded (keys only grow) and saves into that one.
+// same display name (as the `sameName` given compares them) and provider with
+// a higher key than any in the list this store last loaded (keys only grow)
+// and saves into that one.
 //
 // The file is opened on the first operation that needs it, so a run that never
 // reaches the store leaves no trace. A file at the path that is not a store of
@@ -46,7 +48,12 @@ namespace vxm::platform {
 // once the store is destroyed). Destroy the store with its main queue stopped.
 class SqliteVPNStore final : public VPNConfigurationStore {
 public:
-    SqliteVPNStore(MainQueue& mainQueue, std::string path);
+    // Whether two display names name the same configuration.
+    using SameName = std::function<bool(std::string_view, std::string_view)>;
+
+    SqliteVPNStore(
+        MainQueue& mainQueue, std::string path,
+        SameName sameName = [](std::string_view a, std::string_view b) { return a == b; });
     ~SqliteVPNStore() override;
     SqliteVPNStore(const SqliteVPNStore&) = delete;
     SqliteVPNStore& operator=(const SqliteVPNStore&) = delete;

@@ -21,22 +21,25 @@ std::optional<Error> StandInProvider::change(std::optional<std::int64_t> key, Qu
     }
     const std::lock_guard lock(store_->mutex());
     return store_->guard(Access::write, [&]() -> std::optional<Error> {
-        Connection& connection = store_->openLocked();
-        sqlite::Transaction transaction(connection.db(), sqlite::Transaction::Kind::write);
+        Connection* connection = store_->openLocked(false);
+        if (connection == nullptr) {
+            return ifGone;
+        }
+        sqlite::Transaction transaction(connection->db(), sqlite::Transaction::Kind::write);
         {
-            sqlite::Statement::Use row = connection.statement(selectStatus).use();
+            sqlite::Statement::Use row = connection->statement(selectStatus).use();
             row.bind(1, *key);
             if (!row.step()) {
                 return ifGone;
             }
         }
-        sqlite::Statement::Use update = connection.statement(query).use();
+        sqlite::Statement::Use update = connection->statement(query).use();
         update.bind(1, *key);
         if (query == changeStatus) {
             update.bind(2, static_cast<std::int64_t>(status));
         }
         update.step();
-        const bool changed = connection.db().changes() > 0;
+        const bool changed = connection->db().changes() > 0;
         transaction.commit();
         if (changed) {
             store_->statusesLocked().forget(*key);
@@ -73,7 +76,11 @@ std::optional<Error> StandInProvider::start(std::optional<std::int64_t> key) {
     {
         const std::lock_guard lock(store_->mutex());
         std::optional<Error> refused = store_->guard(Access::read, [&]() -> std::optional<Error> {
-            sqlite::Statement::Use row = store_->openLocked().statement(selectStatus).use();
+            Connection* connection = store_->openLocked(false);
+            if (connection == nullptr) {
+                return Error{kGone};
+            }
+            sqlite::Statement::Use row = connection->statement(selectStatus).use();
             row.bind(1, *key);
             if (!row.step()) {
                 return Error{kGone};

@@ -2,7 +2,7 @@
 #pragma once
 
 #include <cstdint>
-#include <unordered_map>
+#include <deque>
 
 #include "platform/VPNStore.h"
 #include "platform/linux/StoreQueries.h"
@@ -34,12 +34,21 @@ public:
     // What was last read of `key`, if anything.
     [[nodiscard]] const CachedStatus* find(std::int64_t key) const;
 
-    void remember(std::int64_t key, CachedStatus status) { statuses_[key] = status; }
-    void forget(std::int64_t key) { statuses_.erase(key); }
+    void remember(std::int64_t key, CachedStatus status);
+    void forget(std::int64_t key);
     void clear() { statuses_.clear(); }
 
 private:
-    std::unordered_map<std::int64_t, CachedStatus> statuses_;
+    struct Entry {
+        std::int64_t key;
+        CachedStatus status;
+    };
+    [[nodiscard]] std::deque<Entry>::const_iterator lowerBound(std::int64_t key) const;
+
+    // Sorted by key, as a load remembers its rows; a deque, which grows
+    // without moving what it holds and costs no node per entry: a load
+    // remembers thousands.
+    std::deque<Entry> statuses_;
 };
 
 }  // namespace vxm::platform

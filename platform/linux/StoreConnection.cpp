@@ -14,9 +14,12 @@ namespace vxm::platform {
 
 StoreConnection::StoreConnection(std::string path) : path_(std::move(path)) {}
 
-Connection& StoreConnection::openLocked() {
+Connection* StoreConnection::openLocked(bool create) {
     if (connection_) {
-        return *connection_;
+        return connection_.get();
+    }
+    if (!create && !storeFileExists(path_)) {
+        return nullptr;
     }
     try {
         OpenedStoreFile file = openStoreFile(path_);
@@ -29,9 +32,11 @@ Connection& StoreConnection::openLocked() {
         // Beside the file as resolved, so that every process of the store
         // signals through one file whatever path it was given.
         signal_.open(file.path);
+        filePath_ = std::move(file.path);
         connection_ = std::move(connection);
         rememberIdentityLocked();
-        return *connection_;
+        erasePendingLocked();
+        return connection_.get();
     } catch (const std::exception& error) {
         throw Failure{{"the VPN configuration store at " + path_ + " cannot be opened: " + error.what()}};
     }
@@ -46,21 +51,25 @@ CachedStatus StoreConnection::liveStatusLocked(std::int64_t key) {
     if (deletedLocked()) {
         return {.status = VPNStatus::invalid, .changes = -1, .stamp = signal_.stamp()};
     }
-    Connection& connection = openLocked();
+    Connection* connection = openLocked(false);
+    if (connection == nullptr) {
+        return {.status = VPNStatus::invalid, .changes = -1, .stamp = signal_.stamp()};
+    }
     // The stamp comes before the status is read: a change signalled after
     // it makes the next call read again.
     const std::int64_t stamp = signal_.stamp();
-    return statuses_.live(connection, key, stamp);
+    return statuses_.live(*connection, key, stamp);
 }
 
 std::optional<ProviderConfiguration> StoreConnection::readProviderConfiguration(std::int64_t key) {
     const std::lock_guard lock(mutex_);
     std::optional<ProviderConfiguration> values;
     guard(Access::read, [&]() -> std::optional<Error> {
-        if (deletedLocked()) {
+        Connection* connection = deletedLocked() ? nullptr : openLocked(false);
+        if (connection == nullptr) {
             return std::nullopt;
         }
-        sqlite::Statement::Use row = openLocked().statement(selectProviderConfiguration).use();
+        sqlite::Statement::Use row = connection->statement(selectProviderConfiguration).use();
         row.bind(1, key);
         if (row.step() && !row.isNull(0)) {
             values = decodeProviderConfiguration(row.view(0));
@@ -98,14 +107,34 @@ bool StoreConnection::followReplacedFileLocked() {
     return true;
 }
 
-void StoreConnection::forgetOldValuesLocked() {
-    if (!connection_) {
+void StoreConnection::requestErasureLocked(Connection& connection) {
+    connection.statement(requestErasure).use().step();
+}
+
+void StoreConnection::erasePendingLocked() {
+    struct stat log {};
+    if (!connection_ || ::stat((filePath_ + "-wal").c_str(), &log) != 0 || log.st_size == 0) {
         return;
     }
     try {
-        connection_->db().execute("PRAGMA wal_checkpoint(TRUNCATE)");
+        std::int64_t requested = 0;
+        {
+            sqlite::Statement::Use row = connection_->statement(erasureRequested).use();
+            if (!row.step()) {
+                return;
+            }
+            requested = row.integer(0);
+        }
+        if (!connection_->db().truncateLog()) {
+            return;
+        }
+        // Requests committed after the count was read keep it lower than
+        // theirs: they are erased again.
+        sqlite::Transaction transaction(connection_->db(), sqlite::Transaction::Kind::write);
+        connection_->statement(noteErased).use().bind(1, requested).step();
+        transaction.commit();
     } catch (const sqlite::DatabaseError&) {
-        // Left to the next checkpoint, as said.
+        // Left to the next open or request, as said.
     }
 }
 

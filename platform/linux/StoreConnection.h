@@ -45,9 +45,12 @@ public:
     // Safe from any thread without the lock.
     StatusSignal& signal() { return signal_; }
 
-    // The connection, opening the store file (and the signal) on first use.
-    // Throws Failure when the file cannot be opened.
-    Connection& openLocked();
+    // The connection, opening the store file (and the signal) on first use,
+    // and then erasing what earlier commits asked to be erased (see
+    // erasePendingLocked). None when no file stands at the path and `create`
+    // is false: there is no store, and none is made. Throws Failure when the
+    // file cannot be opened.
+    Connection* openLocked(bool create);
 
     // The stored status of `key`, read again only when a change was signalled
     // since it was last read. Throws Failure or sqlite::DatabaseError. Once
@@ -61,12 +64,19 @@ public:
     // stands at the path now. True when it did.
     bool followReplacedFileLocked();
 
-    // Writes the write-ahead log into the file and truncates it, after a
-    // commit that deleted or replaced values: with secure_delete (turned on
-    // at open), which zeroes what is deleted, no copy of them stays in the store's files. A
-    // checkpoint that fails (readers holding old pages past the busy timeout)
-    // is left to the next one: the commit stands.
-    void forgetOldValuesLocked();
+    // Asks, within the transaction running now, which deletes or replaces
+    // values, for their erasure from the store's files: the request commits
+    // with the change, so that whoever opens the store next erases them when
+    // this process is killed before it does.
+    static void requestErasureLocked(Connection& connection);
+
+    // Erases what committed requests asked for, when the write-ahead log
+    // holds anything: writes the log into the file and truncates it, which
+    // with secure_delete (turned on at open, zeroing what is deleted) leaves
+    // no copy of old values in the store's files, and notes them erased. One
+    // that fails (readers holding old pages past the busy timeout) is left to
+    // the next open or request: the commits stand.
+    void erasePendingLocked();
 
     StatusCache& statusesLocked() { return statuses_; }
 
@@ -84,6 +94,27 @@ public:
         }
     }
 
+    // Runs `work` (returning nothing) within a savepoint of the transaction
+    // running now. When it throws a database error, undoes what it did and
+    // returns the error as a write error, unless the error ended the whole
+    // transaction (a full disk, say): then throws it on.
+    template <class Work>
+    std::optional<Error> aloneLocked(Connection& connection, Work&& work) const {
+        connection.statement(savepoint).use().step();
+        try {
+            work();
+        } catch (const sqlite::DatabaseError& error) {
+            if (!connection.db().inTransaction()) {
+                throw;
+            }
+            connection.statement(rollBackToSavepoint).use().step();
+            connection.statement(releaseSavepoint).use().step();
+            return writeError(error.what());
+        }
+        connection.statement(releaseSavepoint).use().step();
+        return std::nullopt;
+    }
+
     [[nodiscard]] Error readError(const std::string& reason) const {
         return {"the VPN configuration store at " + path_ + " cannot be read: " + reason};
     }
@@ -98,6 +129,8 @@ private:
     bool deletedLocked() const;
 
     const std::string path_;
+    // The path with its folder resolved, once opened.
+    std::string filePath_;
     StatusSignal signal_;
 
     std::mutex mutex_;  // guards everything below

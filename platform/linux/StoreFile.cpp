@@ -35,10 +35,18 @@ CREATE TABLE configurations (
     status_changes INTEGER NOT NULL DEFAULT 0
 );
 PRAGMA application_id = 1448627539;
-PRAGMA user_version = 1;
 )sql";
 static_assert(kStoreApplicationId == 1448627539U);
-static_assert(kStoreSchemaVersion == 1);
+
+// What version 2 added to version 1: the count of the commits that deleted or
+// replaced values, and the count of them whose old values were erased from
+// the files (see StoreConnection::erasePendingLocked).
+constexpr const char* kVersion2 = R"sql(
+CREATE TABLE erasures (requested INTEGER NOT NULL, done INTEGER NOT NULL);
+INSERT INTO erasures VALUES (0, 0);
+PRAGMA user_version = 2;
+)sql";
+static_assert(kStoreSchemaVersion == 2);
 
 constexpr std::string_view kNotOurs = "the file there is not a Vexomi VPN configuration store";
 constexpr std::string_view kNewer = "it was written by a newer version of Vexomi";
@@ -91,32 +99,6 @@ std::string resolveFolder(const std::string& path) {
 
 constexpr int kNoFollowFlags = O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
 
-// Opens `path` with `flags`, never following a symbolic link at it or
-// waiting for a FIFO's other end; sets `created` when this call made the
-// file. Fails as open does, with errno set.
-int openUnfollowed(const std::string& path, int flags, bool& created) {
-    created = false;
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        if ((flags & O_CREAT) != 0) {
-            // O_EXCL fails for a link too, which the open below refuses.
-            const int fd = ::open(path.c_str(), flags | O_EXCL | kNoFollowFlags, 0600);
-            if (fd >= 0) {
-                created = true;
-                return fd;
-            }
-            if (errno != EEXIST) {
-                return -1;
-            }
-        }
-        const int fd = ::open(path.c_str(), (flags & ~O_CREAT) | kNoFollowFlags);
-        if (fd >= 0 || errno != ENOENT || (flags & O_CREAT) == 0) {
-            return fd;
-        }
-        // Removed between the two opens: make it.
-    }
-    return -1;
-}
-
 [[noreturn]] void refuse(int fd, const std::string& reason) {
     ::close(fd);
     throw StoreOpenError(reason);
@@ -135,11 +117,12 @@ std::string otherOwner(const struct stat& status) {
     return "belongs to another user (uid " + std::to_string(status.st_uid) + ")";
 }
 
-// Whoever else may read the file must not read what goes in next: one the
-// open made gets 0600 whatever the umask, and group and other bits go from
-// one that stood there (a store restored from a backup as 0644, say).
-void makePrivate(int fd, const struct stat& status, bool created, const std::string& path) {
-    const mode_t mode = created ? 0600 : status.st_mode & 0700;
+// Whoever else may read the file must not read what goes in next: an empty
+// one (the open may just have made it) gets 0600 whatever the umask, and
+// group and other bits go from one that stood there (a store restored from a
+// backup as 0644, say).
+void makePrivate(int fd, const struct stat& status, const std::string& path) {
+    const mode_t mode = status.st_size == 0 ? 0600 : status.st_mode & 0700;
     if (mode != (status.st_mode & 07777) && ::fchmod(fd, mode) != 0) {
         const int error = errno;
         refuse(fd, "cannot make " + path + " private: " + describe(error));
@@ -180,8 +163,7 @@ FileKind inspectHeader(int fd) {
 // link) would get a write-ahead log of its own, and changes made through one
 // name would be lost to the other.
 int openMainFile(const std::string& path, FileKind& kind) {
-    bool created = false;
-    const int fd = openUnfollowed(path, O_RDONLY | O_CREAT, created);
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CREAT | kNoFollowFlags, 0600);
     if (fd < 0) {
         throw StoreOpenError(errno == ELOOP ? "it is a symbolic link; set VXM_STORE to the file it points to"
                                             : describe(errno));
@@ -198,18 +180,57 @@ int openMainFile(const std::string& path, FileKind& kind) {
                        " hard links; remove all but one, as changes made through one name are lost to the others");
     }
     kind = inspectHeader(fd);
-    makePrivate(fd, status, created, path);
+    makePrivate(fd, status, path);
     return fd;
 }
 
-// The files beside the store where they exist, before SQLite writes a byte:
-// its write-ahead log and shared memory (it makes missing ones with the mode
-// of the store file) and the counter of StatusSignal.
+// The folder of the store (resolved) must be this user's and
+// writable by no one else: SQLite makes and opens files beside the store by
+// name (its write-ahead log, shared memory and rollback journal), and whoever
+// may add a file to the folder could put one of those in its way, to read
+// what goes in or to have it played back into the store. Its identity, to
+// find out that it was replaced meanwhile.
+struct stat checkFolder(const std::string& folder) {
+    struct stat status {};
+    if (::stat(folder.c_str(), &status) != 0) {
+        throw StoreOpenError("cannot find the folder " + folder + ": " + describe(errno));
+    }
+    const std::string ownFolder = "; set VXM_STORE to a store in a folder of your own that no one else may write";
+    if (status.st_uid != ::geteuid()) {
+        throw StoreOpenError("its folder " + folder + " " + otherOwner(status) + ownFolder);
+    }
+    if ((status.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
+        throw StoreOpenError("other users may write its folder " + folder + ownFolder +
+                             ", or make this one so (chmod go-w " + folder + ")");
+    }
+    return status;
+}
+
+// The files SQLite and StatusSignal keep beside the store, where they exist,
+// before SQLite opens them: in a folder of this user's only this user and
+// root can have put them there, but a file that SQLite cannot use would be
+// reported as a bare "disk I/O error". Files of this user's that others may
+// read are made private.
 void checkFilesBeside(const std::string& path) {
-    for (const char* suffix : {"-wal", "-shm", "-events"}) {
-        const int fd = openFileBesideStore(path + suffix, O_RDONLY);
-        if (fd >= 0) {
-            ::close(fd);
+    for (const char* suffix : {"-wal", "-shm", "-journal", "-events"}) {
+        const std::string beside = path + suffix;
+        struct stat status {};
+        if (::lstat(beside.c_str(), &status) != 0) {
+            continue;
+        }
+        if (!S_ISREG(status.st_mode)) {
+            throw StoreOpenError(beside + " is not a regular file; remove it");
+        }
+        if (status.st_uid != ::geteuid()) {
+            throw StoreOpenError(beside + " " + otherOwner(status) + "; remove it");
+        }
+        if (::faccessat(AT_FDCWD, beside.c_str(), R_OK | W_OK, AT_EACCESS) != 0) {
+            std::string reason = beside + " cannot be read and written by you (" + describe(errno);
+            reason += "); make it so (chmod u+rw " + beside + ")";
+            throw StoreOpenError(reason);
+        }
+        if ((status.st_mode & 077) != 0 && ::chmod(beside.c_str(), status.st_mode & 0700) != 0) {
+            throw StoreOpenError("cannot make " + beside + " private: " + describe(errno));
         }
     }
 }
@@ -223,19 +244,24 @@ bool isCurrentStore(sqlite::Database& db) {
     return applicationId == kStoreApplicationId && version == kStoreSchemaVersion;
 }
 
-// Makes the tables in a file that holds none, under the write lock, as other
-// processes may be opening the same new file at the same time.
+// Makes the tables in a file that holds none, or brings a store of version 1
+// to the current version, under the write lock, as other processes may be
+// opening the same file at the same time.
 void createTablesIfEmpty(sqlite::Database& db) {
     sqlite::Transaction transaction(db, sqlite::Transaction::Kind::write);
     if (isCurrentStore(db)) {
         return;
     }
     const std::int64_t applicationId = db.queryInteger("PRAGMA application_id");
-    if ((applicationId != 0 && applicationId != kStoreApplicationId) ||
-        db.queryInteger("SELECT count(*) FROM sqlite_schema") != 0) {
+    const bool version1 = applicationId == kStoreApplicationId && db.queryInteger("PRAGMA user_version") == 1;
+    if (!version1 && ((applicationId != 0 && applicationId != kStoreApplicationId) ||
+                      db.queryInteger("SELECT count(*) FROM sqlite_schema") != 0)) {
         throw StoreOpenError(std::string(kNotOurs));
     }
-    db.execute(kSchema);
+    if (!version1) {
+        db.execute(kSchema);
+    }
+    db.execute(kVersion2);
     transaction.commit();
 }
 
@@ -259,29 +285,25 @@ std::unique_ptr<sqlite::Database> openWithSqlite(const std::string& path, FileKi
     // that read short, for two syncs in the run whose commit passes the mark.
     // Pages freed by a change are overwritten with zeros, so that a replaced
     // or removed private key does not stay in a free page of the file. A run
-    // reads each row once, so a page cache of 256 KiB (SQLite's default is
+    // reads each row once, so a page cache of 128 KiB (SQLite's default is
     // 2 MiB) costs it no reads and keeps large stores' runs small.
     db->execute(
         "PRAGMA synchronous = NORMAL; PRAGMA wal_autocheckpoint = 64; PRAGMA secure_delete = ON;"
-        " PRAGMA cache_size = -256");
+        " PRAGMA cache_size = -128");
     return db;
 }
 
 }  // namespace
 
 int openFileBesideStore(const std::string& path, int flags) {
-    bool created = false;
-    const int fd = openUnfollowed(path, flags, created);
+    const int fd = ::open(path.c_str(), flags | kNoFollowFlags, 0600);
     if (fd < 0) {
         const int error = errno;
         if (error == ENOENT && (flags & O_CREAT) == 0) {
             return -1;
         }
-        if (error == ELOOP) {
-            throw StoreOpenError(path + " is a symbolic link; remove it");
-        }
-        // A folder opened for writing, a socket.
-        if (error == EISDIR || error == ENXIO) {
+        // A symbolic link, a folder opened for writing, a socket.
+        if (error == ELOOP || error == EISDIR || error == ENXIO) {
             throw StoreOpenError(path + " is not a regular file; remove it");
         }
         throw StoreOpenError(path + ": " + describe(error));
@@ -290,10 +312,7 @@ int openFileBesideStore(const std::string& path, int flags) {
     if (!S_ISREG(status.st_mode)) {
         refuse(fd, path + " is not a regular file; remove it");
     }
-    if (status.st_uid != ::geteuid()) {
-        refuse(fd, path + " " + otherOwner(status) + "; remove it");
-    }
-    makePrivate(fd, status, created, path);
+    makePrivate(fd, status, path);
     return fd;
 }
 
@@ -301,17 +320,17 @@ OpenedStoreFile openStoreFile(const std::string& path) {
     if (path.empty()) {
         throw StoreOpenError("there is no home folder to keep it in; set VXM_STORE to its path");
     }
-    if (const std::size_t slash = path.rfind('/'); slash != std::string::npos && slash > 0) {
-        createFolders(path.substr(0, slash));
+    if (const std::size_t end = path.rfind('/'); end != std::string::npos && end > 0) {
+        createFolders(path.substr(0, end));
     }
     OpenedStoreFile opened{.db = nullptr, .path = resolveFolder(path)};
+    const std::size_t slash = opened.path.rfind('/');
+    const std::string folder = slash == 0 ? "/" : opened.path.substr(0, slash);
+    const struct stat checked = checkFolder(folder);
     FileKind kind = FileKind::empty;
     // Every descriptor of the file is closed before SQLite opens it: closing
     // one drops the locks SQLite's own hold.
-    struct stat checked {};
-    const int fd = openMainFile(opened.path, kind);
-    ::fstat(fd, &checked);
-    ::close(fd);
+    ::close(openMainFile(opened.path, kind));
     checkFilesBeside(opened.path);
     // While a new file is being set up by several processes at once, SQLite
     // may report it busy without waiting (switching the journal mode takes
@@ -328,21 +347,18 @@ OpenedStoreFile openStoreFile(const std::string& path) {
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
-    // SQLite opened the path again: it must have found the file checked
-    // above, and a -wal or -shm that someone else made meanwhile is refused
-    // before anything goes into it (looked at by path, not opened, for the
-    // reason above).
+    // A folder above it that others may write lets them put another folder
+    // in place of this one while it was being opened.
     struct stat found {};
-    if (::stat(opened.path.c_str(), &found) != 0 || checked.st_dev != found.st_dev || checked.st_ino != found.st_ino) {
-        throw StoreOpenError("it was replaced while it was being opened");
-    }
-    for (const char* suffix : {"-wal", "-shm"}) {
-        const std::string besides = opened.path + suffix;
-        if (::lstat(besides.c_str(), &found) == 0 && (!S_ISREG(found.st_mode) || found.st_uid != ::geteuid())) {
-            throw StoreOpenError(besides + (S_ISREG(found.st_mode) ? " " + otherOwner(found) : std::string(" is not a regular file")) + "; remove it");
-        }
+    if (::stat(folder.c_str(), &found) != 0 || checked.st_dev != found.st_dev || checked.st_ino != found.st_ino) {
+        throw StoreOpenError("its folder " + folder + " was replaced while it was being opened");
     }
     return opened;
+}
+
+bool storeFileExists(const std::string& path) {
+    struct stat status {};
+    return !path.empty() && (::lstat(path.c_str(), &status) == 0 || errno != ENOENT);
 }
 
 }  // namespace vxm::platform

@@ -9,7 +9,6 @@ namespace vxm::platform {
 namespace {
 
 constexpr std::chrono::milliseconds kSignalPoll{250};
-constexpr std::chrono::milliseconds kFilePoll{1000};
 
 }  // namespace
 
@@ -22,12 +21,13 @@ void StoreObservers::watchLocked() {
     }
     watching_ = true;
     try {
+        // The watch on the folder also reports the store file deleted or
+        // replaced, which whoever did it may signal in no other way.
         store_->signal().watch(queue_, [weak = weak_from_this()] {
             if (auto self = weak.lock()) {
                 self->check();
             }
         });
-        poll(kFilePoll);
     } catch (const std::system_error&) {
         // Without inotify (the user's limit of instances reached, say) the
         // observers must still hear of changes: look a few times a second.
@@ -49,7 +49,9 @@ void StoreObservers::observe(std::int64_t key, std::function<void()> block) {
     {
         const std::lock_guard lock(store_->mutex());
         try {
-            store_->openLocked();
+            if (store_->openLocked(false) == nullptr) {
+                return;  // nothing stored can be observed
+            }
         } catch (const Failure&) {
             return;  // nothing stored can be observed
         }

@@ -16,10 +16,10 @@ namespace vxm::platform {
 // after each change that any process signals through the store's change
 // counter (or, without inotify, that a poll a few times a second finds).
 // A store file replaced or deleted under the connection counts as a change:
-// it is looked for at each signal and once a second, since whoever deleted
-// the file may signal nothing, and the statuses are read again from the
-// file now at the path (none: every configuration is gone). Safe from any
-// thread.
+// the watch on its folder reports it (or the poll finds it), since whoever
+// deleted the file may signal nothing, and the statuses are read again from
+// the file now at the path (none: every configuration is gone). Nothing runs
+// while nothing changes. Safe from any thread.
 class StoreObservers : public std::enable_shared_from_this<StoreObservers> {
 public:
     StoreObservers(MainQueue& queue, std::shared_ptr<StoreConnection> store);

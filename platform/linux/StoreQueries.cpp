@@ -31,9 +31,15 @@ constexpr std::array<const char*, queryCount> kQueries = {
     "UPDATE configurations SET status = 3, status_changes = status_changes + 1 WHERE key = ?1 AND status = 2",
     "UPDATE configurations SET status = 1, status_changes = status_changes + 1"
     " WHERE key = ?1 AND status IN (2, 3, 4, 5)",
-    "SELECT key FROM configurations WHERE key > ?1 AND display_name = ?2 AND protocol = 'tunnel-provider'"
-    " AND provider_bundle_identifier IS ?3 ORDER BY key LIMIT 1",
+    "SELECT key, display_name FROM configurations WHERE key > ?1 AND display_name IS NOT NULL"
+    " AND protocol = 'tunnel-provider' AND provider_bundle_identifier IS ?2 ORDER BY key",
     "SELECT provider_configuration FROM configurations WHERE key = ?1",
+    "UPDATE erasures SET requested = requested + 1",
+    "SELECT requested FROM erasures WHERE requested > done",
+    "UPDATE erasures SET done = ?1 WHERE done < ?1",
+    "SAVEPOINT operation",
+    "RELEASE operation",
+    "ROLLBACK TO operation",
 };
 
 }  // namespace
@@ -73,7 +79,7 @@ void bindColumns(Statement::Use& use, const Columns& columns) {
 }
 
 Connection::Connection(std::unique_ptr<sqlite::Database> db, ReadProviderConfiguration read)
-    : db_(std::move(db)), read_(std::move(read)) {}
+    : db_(std::move(db)), read_(std::make_shared<const ReadProviderConfiguration>(std::move(read))) {}
 
 Statement& Connection::statement(Query query) {
     if (!statements_[query]) {
@@ -101,7 +107,7 @@ void Connection::readInto(SqliteManager& manager, Statement::Use& row) const {
                                     .serverAddress = row.text(5),
                                     .providerConfiguration = std::nullopt};
     if (row.integer(6) != 0) {
-        provider.providerConfiguration = LazyProviderConfiguration::stored([read = read_, key] { return read(key); });
+        provider.providerConfiguration = LazyProviderConfiguration::stored([read = read_, key] { return (*read)(key); });
     }
     manager.protocolConfiguration = std::move(provider);
 }

@@ -39,6 +39,12 @@ enum Query : std::size_t {
     stopOne,
     storedSince,
     selectProviderConfiguration,
+    requestErasure,
+    erasureRequested,
+    noteErased,
+    savepoint,
+    releaseSavepoint,
+    rollBackToSavepoint,
     queryCount,
 };
 
@@ -81,7 +87,9 @@ public:
 
 private:
     std::unique_ptr<sqlite::Database> db_;
-    const ReadProviderConfiguration read_;
+    // Shared by the handles, which each keep only it and their key: a store
+    // may load thousands.
+    const std::shared_ptr<const ReadProviderConfiguration> read_;
     std::array<std::unique_ptr<sqlite::Statement>, queryCount> statements_;
 };
 

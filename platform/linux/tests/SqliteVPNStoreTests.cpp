@@ -114,6 +114,11 @@ TEST_F(SqliteVPNStoreTest, OperationsOnAConfigurationNeverSavedDisabledOrRemoved
         EXPECT_EQ(remove(manager), std::nullopt) << "not stored is as removed as can be";
         EXPECT_EQ(save(manager), c.saveAfterRemoval);
     }
+    // Removed by another program, which signals nothing, while this store holds it as up: stopped all the same.
+    ManagerRef up = tunnel(store);
+    ASSERT_TRUE(!save(up) && !store.startTunnel(*up) && store.status(*up) == VPNStatus::connected);
+    runSql(path_, "DELETE FROM configurations");
+    EXPECT_EQ(store.stopTunnel(*up), std::nullopt);
 }
 
 // Steps on one configuration made through this store or another one on the
@@ -207,12 +212,25 @@ TEST_F(SqliteVPNStoreTest, KeepsEveryKindOfConfigurationAndReportsWhatCannotBeWr
     ASSERT_EQ(save(home), std::nullopt);
     ASSERT_EQ(store.startTunnel(*home), std::nullopt);
     runSql(path_, "CREATE TRIGGER no_update BEFORE UPDATE ON configurations BEGIN SELECT RAISE(ABORT, 'refused'); END;"
-                  "CREATE TRIGGER no_delete BEFORE DELETE ON configurations BEGIN SELECT RAISE(ABORT, 'refused'); END;");
+                  "CREATE TRIGGER no_delete BEFORE DELETE ON configurations WHEN OLD.protocol = 'none'"
+                  " BEGIN SELECT RAISE(ABORT, 'refused'); END;");
     const Error refused{"the VPN configuration store at " + path_ + " cannot be written: refused"};
     EXPECT_EQ(store.stopTunnel(*home), refused);
-    EXPECT_EQ(remove(home), refused);
     EXPECT_EQ(save(home), refused);
     EXPECT_EQ(store.status(*home), VPNStatus::connected);
+    // Removals requested together, the refused one between the others: it undoes neither.
+    const std::vector<ManagerRef> all = loadAll(store).value();
+    std::vector<std::promise<Outcome>> removals(all.size());
+    queue_.async([&] {
+        for (std::size_t i = 0; i < all.size(); ++i) {
+            all[i]->removeFromPreferences([&removals, i](Outcome result) { removals[i].set_value(std::move(result)); });
+        }
+    });
+    ASSERT_TRUE(all.size() == 3U && std::holds_alternative<NoProtocol>(all[1]->protocolConfiguration));
+    for (std::size_t i = 0; i < all.size(); ++i) {
+        EXPECT_EQ(removals[i].get_future().get(), i == 1 ? Outcome(refused) : std::nullopt) << i;
+    }
+    EXPECT_EQ(loadAll(makeStore()).value().size(), 1U);
 }
 
 // Whatever the umask, the store's folders are made 0700 and its files 0600.

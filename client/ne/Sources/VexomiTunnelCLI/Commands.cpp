@@ -98,31 +98,28 @@ void loadTargets(const Run& run, std::function<void(std::vector<ManagerRef>)> th
     });
 }
 
-// The outcomes of removals that complete on any thread, kept by request
-// order so that the failure reported does not depend on timing.
+// The removals of one command, which complete on any thread: the failure
+// reported is the earliest request's that failed, so that it does not depend
+// on timing. Only that one is kept: a removal of thousands keeps no list.
 class Removals {
 public:
-    explicit Removals(std::size_t count) : errors_(count) {}
+    platform::DispatchGroup group;
 
     void note(std::size_t index, std::optional<Error> error) {
         const std::lock_guard lock(mutex_);
-        errors_[index] = std::move(error);
+        if (error && (!first_ || index < first_->first)) {
+            first_.emplace(index, *std::move(error));
+        }
     }
 
-    // The failure of the earliest request that failed.
     std::optional<Error> firstFailure() {
         const std::lock_guard lock(mutex_);
-        for (std::optional<Error>& error : errors_) {
-            if (error) {
-                return error;
-            }
-        }
-        return std::nullopt;
+        return first_ ? std::optional<Error>(first_->second) : std::nullopt;
     }
 
 private:
     std::mutex mutex_;
-    std::vector<std::optional<Error>> errors_;
+    std::optional<std::pair<std::size_t, Error>> first_;
 };
 
 // ---- wait ----
@@ -245,17 +242,19 @@ void handleStop(const Run& run) {
 
 void handleRemove(const Run& run) {
     const Application app = run.app;
-    loadTargets(run, [app](const std::vector<ManagerRef>& targets) {
-        auto group = std::make_shared<platform::DispatchGroup>();
-        auto removals = std::make_shared<Removals>(targets.size());
+    loadTargets(run, [app](std::vector<ManagerRef> targets) {
+        auto removals = std::make_shared<Removals>();
         for (std::size_t index = 0; index < targets.size(); ++index) {
-            group->enter();
-            targets[index]->removeFromPreferences([group, removals, index](std::optional<Error> error) {
+            removals->group.enter();
+            targets[index]->removeFromPreferences([removals, index](std::optional<Error> error) {
                 removals->note(index, std::move(error));
-                group->leave();
+                removals->group.leave();
             });
+            // Let go of each handle once its removal is asked for: a removal of
+            // thousands then holds no more memory at once than a load of them.
+            targets[index].reset();
         }
-        group->notify(app.mainQueue, [app, removals] {
+        removals->group.notify(app.mainQueue, [app, removals] {
             if (std::optional<Error> failure = removals->firstFailure()) {
                 fail(app, "Failed to remove tunnel: " + failure->localizedDescription);
                 return;

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "Commands.h"
+#include "UnicodeText.h"
 #include "platform/posix/PosixProcess.h"
 #include "platform/linux/LinuxRuntime.h"
 
@@ -18,7 +19,7 @@ int main(int argc, char** argv) {
     }
     std::optional<vxm::platform::LinuxRuntime> runtime;
     try {
-        runtime.emplace();
+        runtime.emplace(vxm::tunnel::canonicallyEqual);
     } catch (const std::exception& error) {
         // Out of file descriptors for the main loop, say: answer all the same.
         return vxm::tunnel::failToRun(process, error.what());
