@@ -16,8 +16,20 @@ LazyProviderConfiguration LazyProviderConfiguration::stored(std::weak_ptr<Provid
     return configuration;
 }
 
+LazyProviderConfiguration LazyProviderConfiguration::stored(std::function<std::optional<ProviderConfiguration>()> read) {
+    LazyProviderConfiguration configuration;
+    configuration.reader_ = std::move(read);
+    configuration.read_ = false;
+    return configuration;
+}
+
 const ProviderConfiguration* LazyProviderConfiguration::get() const {
-    if (!read_) {
+    if (!read_ && reader_) {
+        read_ = true;
+        if (std::optional<ProviderConfiguration> values = reader_()) {
+            values_ = std::make_shared<const ProviderConfiguration>(*std::move(values));
+        }
+    } else if (!read_) {
         read_ = true;
         if (const std::shared_ptr<ProviderConfigurationSource> source = source_.lock()) {
             if (std::optional<ProviderConfiguration> values = source->readProviderConfiguration(key_)) {

@@ -56,6 +56,8 @@ public:
     // What configuration `key` of `source` holds, read when first looked at;
     // none once the source is gone.
     static LazyProviderConfiguration stored(std::weak_ptr<ProviderConfigurationSource> source, std::int64_t key);
+    // What `read` returns, called at most once, when first looked at.
+    static LazyProviderConfiguration stored(std::function<std::optional<ProviderConfiguration>()> read);
 
     // The values; null for none. Valid until this is assigned to or destroyed.
     [[nodiscard]] const ProviderConfiguration* get() const;
@@ -71,6 +73,7 @@ public:
 private:
     std::weak_ptr<ProviderConfigurationSource> source_;
     std::int64_t key_ = 0;
+    std::function<std::optional<ProviderConfiguration>()> reader_;
     mutable bool read_ = true;
     // Shared by copies: never changed once made.
     mutable std::shared_ptr<const ProviderConfiguration> values_;
@@ -140,6 +143,9 @@ class TunnelProviderManager : public std::enable_shared_from_this<TunnelProvider
 public:
     // Use VPNConfigurationStore::makeManager.
     explicit TunnelProviderManager(VPNConfigurationStore& store) : store_(&store) {}
+    virtual ~TunnelProviderManager() = default;
+    TunnelProviderManager(const TunnelProviderManager&) = default;
+    TunnelProviderManager& operator=(const TunnelProviderManager&) = default;
 
     std::optional<std::string> localizedDescription;
     ProtocolConfiguration protocolConfiguration;
@@ -173,7 +179,7 @@ public:
     virtual ~VPNConfigurationStore() = default;
 
     // A new, empty, unsaved configuration of this store.
-    ManagerRef makeManager() { return std::make_shared<TunnelProviderManager>(*this); }
+    virtual ManagerRef makeManager() { return std::make_shared<TunnelProviderManager>(*this); }
 
     // Every stored configuration in store order, or an error.
     virtual void loadAllFromPreferences(LoadAllCompletion completion) = 0;

@@ -2,6 +2,19 @@
 # (sdbus-c++), and the stand-in VPN plugin the test services register.
 find_package(sdbus-c++ 1.2 REQUIRED)
 
+add_library(vxm_platform_networkmanager STATIC
+  ${CMAKE_CURRENT_LIST_DIR}/NetworkManagerBus.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/NetworkManagerVPNStore.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/VpnProfile.cpp
+)
+target_link_libraries(vxm_platform_networkmanager PUBLIC vxm_platform_linux PRIVATE SDBusCpp::sdbus-c++)
+
+# The choice of store, made once when vxm-tunnel starts.
+add_library(vxm_platform_choice STATIC ${PROJECT_SOURCE_DIR}/platform/linux/VPNStoreChoice.cpp)
+target_compile_definitions(vxm_platform_choice PRIVATE
+  VXM_APP_IDENTIFIER="${VXM_APP_IDENTIFIER}" VXM_DEFAULT_BACKEND="${VXM_DEFAULT_BACKEND}")
+target_link_libraries(vxm_platform_choice PUBLIC vxm_platform_linux vxm_platform_networkmanager)
+
 if(VXM_TESTS)
   add_executable(vxm-standin-vpn ${CMAKE_CURRENT_LIST_DIR}/tests/StandInVpnPlugin.cpp)
   target_compile_definitions(vxm-standin-vpn PRIVATE VXM_APP_IDENTIFIER="${VXM_APP_IDENTIFIER}")

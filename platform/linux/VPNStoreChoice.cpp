@@ -1,0 +1,25 @@
+#include "platform/linux/VPNStoreChoice.h"
+
+#include <cstdlib>
+#include <stdexcept>
+#include <string>
+
+#include "platform/linux/SqliteVPNStore.h"
+#include "platform/linux/StoreLocation.h"
+#include "platform/networkmanager/NetworkManagerVPNStore.h"
+
+namespace vxm::platform {
+
+std::unique_ptr<VPNConfigurationStore> makeVPNStore(AsioMainQueue& mainQueue) {
+    const char* named = std::getenv("VXM_BACKEND");  // NOLINT(concurrency-mt-unsafe): read before any thread starts
+    const std::string backend = named != nullptr && *named != '\0' ? named : VXM_DEFAULT_BACKEND;
+    if (backend == "embedded") {
+        return std::make_unique<SqliteVPNStore>(mainQueue, storePathFromEnvironment());
+    }
+    if (backend == "networkmanager") {
+        return std::make_unique<networkmanager::NetworkManagerVPNStore>(mainQueue, VXM_APP_IDENTIFIER ".tunnel");
+    }
+    throw std::invalid_argument("unknown VXM_BACKEND \"" + backend + "\" (embedded or networkmanager)");
+}
+
+}  // namespace vxm::platform
