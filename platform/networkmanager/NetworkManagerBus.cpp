@@ -184,10 +184,11 @@ public:
             call(kRootPath, kService, "ActivateConnection", *path, sdbus::ObjectPath("/"), sdbus::ObjectPath("/"));
             return std::nullopt;
         } catch (const sdbus::Error& error) {
+            // Here an unknown connection is a missing parent, not the profile.
             if (endsWith(error.getName(), ".ConnectionAlreadyActive")) {
                 return std::nullopt;
             }
-            return isGone(error) ? kGone : errorOf(error, "activate the connection");
+            return errorOf(error, "activate the connection");
         }
     }
 
