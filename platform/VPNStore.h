@@ -146,6 +146,8 @@ public:
     virtual ~TunnelProviderManager() = default;
     TunnelProviderManager(const TunnelProviderManager&) = default;
     TunnelProviderManager& operator=(const TunnelProviderManager&) = default;
+    TunnelProviderManager(TunnelProviderManager&&) = default;
+    TunnelProviderManager& operator=(TunnelProviderManager&&) = default;
 
     std::optional<std::string> localizedDescription;
     ProtocolConfiguration protocolConfiguration;

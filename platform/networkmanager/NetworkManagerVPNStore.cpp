@@ -40,9 +40,11 @@ std::string newUuid() {
 // NetworkManager's message quoted.
 std::optional<Error> withoutSecrets(std::optional<Error> error, const VpnProfile& profile) {
     if (error) {
+        std::string& text = error->localizedDescription;
         for (const auto& [key, secret] : profile.secrets) {
-            for (std::size_t at; !secret.empty() && (at = error->localizedDescription.find(secret)) != std::string::npos;) {
-                error->localizedDescription.replace(at, secret.size(), "<" + key + ">");
+            for (std::size_t at = secret.empty() ? std::string::npos : text.find(secret); at != std::string::npos;
+                 at = text.find(secret, at)) {
+                text.replace(at, secret.size(), "<" + key + ">");
             }
         }
     }
