@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <functional>
+#include <memory>
 
 namespace vxm::platform {
 
@@ -11,6 +12,13 @@ class MainQueue {
 public:
     using Work = std::function<void()>;
 
+    // Keeps a descriptor watched while it lives. Destroy it on the main
+    // thread, or once the loop has stopped.
+    class Watch {
+    public:
+        virtual ~Watch() = default;
+    };
+
     virtual ~MainQueue() = default;
 
     // Queues work to run on the main thread. Safe to call from any thread.
@@ -19,6 +27,13 @@ public:
     // Queues work to run on the main thread once, no earlier than `delay`
     // from now. Safe to call from any thread.
     virtual void asyncAfter(std::chrono::milliseconds delay, Work work) = 0;
+
+    // Runs `onReadable` on the main thread each time `fd` is readable, until
+    // the returned watch is destroyed. The callback must consume what it
+    // reads (or the descriptor stays readable and the callback runs again).
+    // Does not take ownership of `fd`, which must outlive the watch. Throws
+    // std::system_error for a descriptor that cannot be watched.
+    [[nodiscard]] virtual std::unique_ptr<Watch> watchReadable(int fd, std::function<void()> onReadable) = 0;
 
     // Runs the loop on the calling thread, which becomes the main thread.
     // The real loop returns only if nothing can ever be queued again.

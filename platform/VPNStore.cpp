@@ -7,44 +7,20 @@ namespace vxm::platform {
 LazyProviderConfiguration::LazyProviderConfiguration(ProviderConfiguration values)
     : values_(std::make_shared<const ProviderConfiguration>(std::move(values))) {}
 
-LazyProviderConfiguration LazyProviderConfiguration::stored(std::weak_ptr<ProviderConfigurationSource> source,
-                                                            std::int64_t key) {
+LazyProviderConfiguration LazyProviderConfiguration::stored(Read read) {
     LazyProviderConfiguration configuration;
-    configuration.source_ = std::move(source);
-    configuration.key_ = key;
-    configuration.read_ = false;
-    return configuration;
-}
-
-LazyProviderConfiguration LazyProviderConfiguration::stored(std::function<std::optional<ProviderConfiguration>()> read) {
-    LazyProviderConfiguration configuration;
-    configuration.reader_ = std::move(read);
-    configuration.read_ = false;
+    configuration.read_ = std::move(read);
     return configuration;
 }
 
 const ProviderConfiguration* LazyProviderConfiguration::get() const {
-    if (!read_ && reader_) {
-        read_ = true;
-        if (std::optional<ProviderConfiguration> values = reader_()) {
+    if (read_) {
+        const Read read = std::exchange(read_, nullptr);
+        if (std::optional<ProviderConfiguration> values = read()) {
             values_ = std::make_shared<const ProviderConfiguration>(*std::move(values));
-        }
-    } else if (!read_) {
-        read_ = true;
-        if (const std::shared_ptr<ProviderConfigurationSource> source = source_.lock()) {
-            if (std::optional<ProviderConfiguration> values = source->readProviderConfiguration(key_)) {
-                values_ = std::make_shared<const ProviderConfiguration>(*std::move(values));
-            }
         }
     }
     return values_.get();
-}
-
-std::optional<std::int64_t> LazyProviderConfiguration::storedKey(const ProviderConfigurationSource& source) const {
-    if (source_.lock().get() != &source) {
-        return std::nullopt;
-    }
-    return key_;
 }
 
 bool LazyProviderConfiguration::operator==(const LazyProviderConfiguration& other) const {

@@ -1,6 +1,5 @@
 #pragma once
 
-#include <cstdint>
 #include <functional>
 #include <map>
 #include <memory>
@@ -29,17 +28,6 @@ enum class VPNStatus : int {
 // only, but a stored value may be of any JSON type.
 using ProviderConfiguration = std::map<std::string, nlohmann::json>;
 
-// Where a stored configuration's provider configuration is read from when it
-// is first looked at: the store that loaded the configuration.
-class ProviderConfigurationSource {
-public:
-    virtual ~ProviderConfigurationSource() = default;
-
-    // What configuration `key` holds now; none when it holds none, when what
-    // it holds cannot be decoded, or when it cannot be read or is gone.
-    [[nodiscard]] virtual std::optional<ProviderConfiguration> readProviderConfiguration(std::int64_t key) = 0;
-};
-
 // A configuration's provider configuration: none, values, or the one a store
 // keeps for a configuration, read from the store when first looked at. A
 // store loads every configuration and the tool reads one at most, so the
@@ -49,32 +37,27 @@ public:
 // Like the handle that holds it, not for reading from two threads at once.
 class LazyProviderConfiguration {
 public:
+    using Read = std::function<std::optional<ProviderConfiguration>()>;
+
     LazyProviderConfiguration() = default;
     LazyProviderConfiguration(std::nullopt_t /*none*/) {}  // NOLINT(google-explicit-constructor)
     LazyProviderConfiguration(ProviderConfiguration values);  // NOLINT(google-explicit-constructor)
 
-    // What configuration `key` of `source` holds, read when first looked at;
-    // none once the source is gone.
-    static LazyProviderConfiguration stored(std::weak_ptr<ProviderConfigurationSource> source, std::int64_t key);
-    // What `read` returns, called at most once, when first looked at.
-    static LazyProviderConfiguration stored(std::function<std::optional<ProviderConfiguration>()> read);
+    // What `read` returns, called when first looked at and never again. The
+    // store gives it: it returns none when the configuration holds none, when
+    // what it holds cannot be decoded or read, or when the store is gone.
+    static LazyProviderConfiguration stored(Read read);
 
     // The values; null for none. Valid until this is assigned to or destroyed.
     [[nodiscard]] const ProviderConfiguration* get() const;
     [[nodiscard]] bool hasValue() const { return get() != nullptr; }
 
-    // The key of the stored configuration this stands for, while it stands
-    // for one of `source`: the store then copies what it holds, read or not.
-    [[nodiscard]] std::optional<std::int64_t> storedKey(const ProviderConfigurationSource& source) const;
-
     // Equal when they read as equal.
     bool operator==(const LazyProviderConfiguration& other) const;
 
 private:
-    std::weak_ptr<ProviderConfigurationSource> source_;
-    std::int64_t key_ = 0;
-    std::function<std::optional<ProviderConfiguration>()> reader_;
-    mutable bool read_ = true;
+    // Set until the first look; dropped then, with what it holds.
+    mutable Read read_;
     // Shared by copies: never changed once made.
     mutable std::shared_ptr<const ProviderConfiguration> values_;
 };
@@ -139,22 +122,22 @@ private:
 // the store that keeps it. A handle made by the store is new and unsaved; its
 // first save stores it, later saves update it. Every operation with a
 // completion calls it exactly once, on the thread the store states.
+//
+// Each store derives its own handle from this one to keep the key by which
+// it finds the configuration (a row id, a profile's UUID, the system's own
+// configuration object); the logic never sees a key. A handle of a store's
+// own type is what its makeManager and its loads return; one of any other
+// type stands for a configuration that is not stored, and saving it fails.
+// Not copied but by a store's own handles, so that no copy loses its key.
 class TunnelProviderManager : public std::enable_shared_from_this<TunnelProviderManager> {
 public:
-    // Use VPNConfigurationStore::makeManager.
+    // A handle of no store's own type; stores make theirs with makeManager.
     explicit TunnelProviderManager(VPNConfigurationStore& store) : store_(&store) {}
     virtual ~TunnelProviderManager() = default;
-    TunnelProviderManager(const TunnelProviderManager&) = default;
-    TunnelProviderManager& operator=(const TunnelProviderManager&) = default;
-    TunnelProviderManager(TunnelProviderManager&&) = default;
-    TunnelProviderManager& operator=(TunnelProviderManager&&) = default;
 
     std::optional<std::string> localizedDescription;
     ProtocolConfiguration protocolConfiguration;
     bool isEnabled = false;
-
-    // The store's own key for this configuration; none until its first save.
-    std::optional<std::int64_t> storeKey;
 
     void saveToPreferences(ErrorCompletion completion);
     void loadFromPreferences(ErrorCompletion completion);
@@ -162,6 +145,12 @@ public:
     VPNConnection connection();
 
     [[nodiscard]] VPNConfigurationStore& store() const { return *store_; }
+
+protected:
+    TunnelProviderManager(const TunnelProviderManager&) = default;
+    TunnelProviderManager(TunnelProviderManager&&) = default;
+    TunnelProviderManager& operator=(const TunnelProviderManager&) = default;
+    TunnelProviderManager& operator=(TunnelProviderManager&&) = default;
 
 private:
     VPNConfigurationStore* store_;
@@ -174,20 +163,36 @@ private:
 // removed meanwhile, by this process or another) succeeds: it is as removed
 // and as stopped as it can be. So two processes removing the same
 // configuration both succeed.
+//
+// Every store keeps one promise of its own, since only a store can tell its
+// configurations apart: a new configuration saved just after another process
+// stored one for the same site joins it. When a handle's first save finds a
+// tunnel-provider configuration of the same display name and provider that
+// was stored after this store last loaded the list, the save updates that
+// one and the handle stands for it from then on; so processes that each
+// found no configuration for a site and made one at the same time end with
+// one, not several. The SQLite store looks for it in the transaction that
+// saves, under the store's write lock, among rows whose ids only grow. A
+// store that cannot lock (NetworkManager, NetworkExtension) stores the new
+// configuration, then lists the site's configurations again; when there are
+// several, every process keeps the first in store order, which all of them
+// see alike: one whose own came later saves its values into the first and
+// deletes its own. The in-memory fake serves one process: nothing to join.
 class VPNConfigurationStore {
 public:
     using LoadAllCompletion = std::function<void(Result<std::vector<ManagerRef>>)>;
 
     virtual ~VPNConfigurationStore() = default;
 
-    // A new, empty, unsaved configuration of this store.
-    virtual ManagerRef makeManager() { return std::make_shared<TunnelProviderManager>(*this); }
+    // A new, empty, unsaved configuration: a handle of this store's own type.
+    virtual ManagerRef makeManager() = 0;
 
     // Every stored configuration in store order, or an error.
     virtual void loadAllFromPreferences(LoadAllCompletion completion) = 0;
 
     // Stores the handle's current properties: inserts it on its first save
-    // (setting its storeKey), updates it afterwards.
+    // (or joins a configuration stored meanwhile, see above), updates it
+    // afterwards.
     virtual void save(ManagerRef manager, ErrorCompletion completion) = 0;
 
     // Refreshes every property of the handle from the store; fails for a

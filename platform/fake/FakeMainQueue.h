@@ -1,7 +1,9 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <utility>
@@ -12,7 +14,8 @@ namespace vxm::platform {
 
 // A main queue for tests, with a clock of its own that only the test moves.
 // Work may be queued from any thread; it runs on the thread that calls run,
-// runReady or advance, until the queue is stopped.
+// runReady or advance, until the queue is stopped. Descriptors are never
+// polled: the test says when one is readable.
 class FakeMainQueue : public MainQueue {
 public:
     using Clock = std::chrono::milliseconds;
@@ -21,6 +24,28 @@ public:
     void asyncAfter(std::chrono::milliseconds delay, Work work) override {
         const std::lock_guard lock(mutex_);
         pending_.emplace(now_ + delay, std::move(work));
+    }
+
+    [[nodiscard]] std::unique_ptr<Watch> watchReadable(int fd, std::function<void()> onReadable) override {
+        const std::lock_guard lock(mutex_);
+        watches_.emplace(++lastWatch_, std::pair(fd, std::move(onReadable)));
+        return std::make_unique<FakeWatch>(*this, lastWatch_);
+    }
+
+    // Queues the callback of each watch on `fd`; one whose watch is gone by
+    // the time it comes due does not run.
+    void makeReadable(int fd) {
+        const std::lock_guard lock(mutex_);
+        for (const auto& [id, watch] : watches_) {
+            if (watch.first == fd) {
+                pending_.emplace(now_, [this, id = id] { runWatch(id); });
+            }
+        }
+    }
+
+    [[nodiscard]] std::size_t watchCount() const {
+        const std::lock_guard lock(mutex_);
+        return watches_.size();
     }
 
     void run() override { drain(std::nullopt); }                    // all of it, as it comes due
@@ -38,6 +63,32 @@ public:
     }
 
 private:
+    class FakeWatch final : public Watch {
+    public:
+        FakeWatch(FakeMainQueue& queue, int id) : queue_(queue), id_(id) {}
+        ~FakeWatch() override {
+            const std::lock_guard lock(queue_.mutex_);
+            queue_.watches_.erase(id_);
+        }
+        FakeWatch(const FakeWatch&) = delete;
+        FakeWatch& operator=(const FakeWatch&) = delete;
+
+    private:
+        FakeMainQueue& queue_;
+        int id_;
+    };
+
+    void runWatch(int id) {
+        std::unique_lock lock(mutex_);
+        auto found = watches_.find(id);
+        if (found == watches_.end()) {
+            return;
+        }
+        const std::function<void()> onReadable = found->second.second;  // a copy: the callback may drop its watch
+        lock.unlock();
+        onReadable();
+    }
+
     // Runs the items due within `delay` (all, without it) without the lock.
     std::size_t drain(std::optional<Clock> delay) {
         std::unique_lock lock(mutex_);
@@ -59,6 +110,8 @@ private:
     std::multimap<Clock, Work> pending_;  // by the time each comes due; equal times in queuing order
     Clock now_{0};
     bool stopped_ = false;
+    std::map<int, std::pair<int, std::function<void()>>> watches_;  // by id: the descriptor and the callback
+    int lastWatch_ = 0;
 };
 
 }  // namespace vxm::platform

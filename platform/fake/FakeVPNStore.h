@@ -1,6 +1,7 @@
 #pragma once
 
 #include <algorithm>
+#include <cstdint>
 #include <deque>
 #include <thread>
 #include <utility>
@@ -15,6 +16,26 @@ namespace vxm::platform {
 // request as "load" or "<verb>:<display name>" (save, reload, remove, start, stop).
 class FakeVPNStore : public VPNConfigurationStore {
 public:
+    // This store's handle: its key is the entry's, none until its first save.
+    class Configuration final : public TunnelProviderManager {
+    public:
+        using TunnelProviderManager::TunnelProviderManager;
+        Configuration(const Configuration&) = default;
+        Configuration& operator=(const Configuration&) = default;
+        Configuration(Configuration&&) = default;
+        Configuration& operator=(Configuration&&) = default;
+        ~Configuration() override = default;
+
+        // The properties of any handle, keeping this one's key.
+        void copyProperties(const TunnelProviderManager& from) {
+            localizedDescription = from.localizedDescription;
+            protocolConfiguration = from.protocolConfiguration;
+            isEnabled = from.isEnabled;
+        }
+
+        std::optional<std::int64_t> key;
+    };
+
     enum class Delivery {
         immediately,      // on the caller's thread, before the request returns
         onAnotherThread,  // on a thread of its own, before the request returns
@@ -22,7 +43,7 @@ public:
     };
 
     struct Entry {
-        TunnelProviderManager configuration;  // as last saved, its storeKey set
+        Configuration configuration;  // as last saved, its key set
         VPNStatus status = VPNStatus::disconnected;
     };
 
@@ -34,10 +55,14 @@ public:
     std::string journal;  // the requests, space-separated
 
     // Stores the configuration at the end of store order; returns its key.
-    std::int64_t add(TunnelProviderManager configuration, VPNStatus status) {
-        configuration.storeKey = nextKey_++;
-        return *entries.emplace_back(Entry{std::move(configuration), status}).configuration.storeKey;
+    std::int64_t add(const TunnelProviderManager& configuration, VPNStatus status) {
+        Configuration stored(*this);
+        stored.copyProperties(configuration);
+        stored.key = nextKey_++;
+        return *entries.emplace_back(Entry{std::move(stored), status}).configuration.key;
     }
+
+    ManagerRef makeManager() override { return std::make_shared<Configuration>(*this); }
 
     // Notifies the observers unless told not to (a change that reaches no one models a race).
     void setStatus(std::int64_t key, VPNStatus status, bool notify = true) {
@@ -64,7 +89,7 @@ public:
         std::optional<Error> error = request("load", nullptr);
         std::vector<ManagerRef> managers;
         for (const Entry& entry : entries) {
-            managers.push_back(std::make_shared<TunnelProviderManager>(entry.configuration));
+            managers.push_back(std::make_shared<Configuration>(entry.configuration));
         }
         deliver([completion = std::move(completion), error = std::move(error), managers = std::move(managers)] {
             completion(error ? Result<std::vector<ManagerRef>>(*error) : managers);
@@ -73,10 +98,13 @@ public:
 
     void save(ManagerRef manager, ErrorCompletion completion) override {
         std::optional<Error> error = request("save", manager.get());
-        if (Entry* entry = find(manager->storeKey); !error && entry != nullptr) {
-            entry->configuration = *manager;
+        auto* handle = dynamic_cast<Configuration*>(manager.get());
+        if (handle == nullptr) {
+            error = Error{"not a configuration of this store"};
+        } else if (Entry* entry = find(handle->key); !error && entry != nullptr) {
+            entry->configuration.copyProperties(*manager);
         } else if (!error) {
-            manager->storeKey = add(*manager, VPNStatus::disconnected);
+            handle->key = add(*manager, VPNStatus::disconnected);
         }
         deliver(std::move(completion), error);
     }
@@ -88,7 +116,8 @@ public:
     void remove(ManagerRef manager, ErrorCompletion completion) override {  // one not stored counts as removed
         std::optional<Error> error = request("remove", manager.get());
         if (!error) {
-            std::erase_if(entries, [&](const Entry& e) { return e.configuration.storeKey == manager->storeKey; });
+            const std::optional<std::int64_t> key = keyOf(*manager);
+            std::erase_if(entries, [&](const Entry& e) { return key && e.configuration.key == key; });
         }
         deliver(std::move(completion), error);
     }
@@ -96,11 +125,11 @@ public:
     std::optional<Error> startTunnel(const TunnelProviderManager& handle) override { return request("start", &handle); }
     std::optional<Error> stopTunnel(const TunnelProviderManager& handle) override { return request("stop", &handle); }
     VPNStatus status(const TunnelProviderManager& manager) override {
-        const Entry* entry = find(manager.storeKey);
+        const Entry* entry = find(manager);
         return entry != nullptr ? entry->status : VPNStatus::invalid;
     }
     void observeStatusChanges(const TunnelProviderManager& manager, std::function<void()> block) override {
-        observers_.emplace(manager.storeKey.value_or(0), std::move(block));
+        observers_.emplace(keyOf(manager).value_or(0), std::move(block));
     }
 
 private:
@@ -112,11 +141,17 @@ private:
         return found != failures.end() ? std::optional(found->second) : std::nullopt;
     }
 
+    static std::optional<std::int64_t> keyOf(const TunnelProviderManager& manager) {
+        const auto* handle = dynamic_cast<const Configuration*>(&manager);
+        return handle != nullptr ? handle->key : std::nullopt;
+    }
+
     Entry* find(std::optional<std::int64_t> key) {
         auto found = std::find_if(entries.begin(), entries.end(),
-                                  [&](const Entry& entry) { return entry.configuration.storeKey == key; });
+                                  [&](const Entry& entry) { return key && entry.configuration.key == key; });
         return found != entries.end() ? &*found : nullptr;
     }
+    Entry* find(const TunnelProviderManager& manager) { return find(keyOf(manager)); }
 
     void deliver(ErrorCompletion completion, std::optional<Error> error) {
         deliver([completion = std::move(completion), error = std::move(error)] { completion(error); });

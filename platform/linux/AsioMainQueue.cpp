@@ -40,7 +40,7 @@ struct WatchState : std::enable_shared_from_this<WatchState> {
     bool cancelled = false;
 };
 
-class AsioWatch final : public AsioMainQueue::Watch {
+class AsioWatch final : public MainQueue::Watch {
 public:
     explicit AsioWatch(std::shared_ptr<WatchState> state) : state_(std::move(state)) {}
 
@@ -86,7 +86,7 @@ void AsioMainQueue::run() { impl_->context.run(); }
 
 void AsioMainQueue::stop() { impl_->context.stop(); }
 
-std::unique_ptr<AsioMainQueue::Watch> AsioMainQueue::watchReadable(int fd, std::function<void()> onReadable) {
+std::unique_ptr<MainQueue::Watch> AsioMainQueue::watchReadable(int fd, std::function<void()> onReadable) {
     auto state = std::make_shared<WatchState>(impl_->context, fd, std::move(onReadable));
     state->arm();
     return std::make_unique<AsioWatch>(std::move(state));

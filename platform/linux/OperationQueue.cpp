@@ -5,7 +5,7 @@
 
 namespace vxm::platform {
 
-OperationQueue::OperationQueue(AsioMainQueue& queue, std::shared_ptr<StoreConnection> store)
+OperationQueue::OperationQueue(MainQueue& queue, std::shared_ptr<StoreConnection> store)
     : queue_(queue), store_(std::move(store)) {}
 
 void OperationQueue::enqueue(Operation operation) {

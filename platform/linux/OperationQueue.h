@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "platform/Error.h"
-#include "platform/linux/AsioMainQueue.h"
+#include "platform/MainQueue.h"
 #include "platform/linux/StoreConnection.h"
 
 namespace vxm::platform {
@@ -30,7 +30,7 @@ struct Operation {
 // never undoes another. Safe from any thread.
 class OperationQueue : public std::enable_shared_from_this<OperationQueue> {
 public:
-    OperationQueue(AsioMainQueue& queue, std::shared_ptr<StoreConnection> store);
+    OperationQueue(MainQueue& queue, std::shared_ptr<StoreConnection> store);
 
     void enqueue(Operation operation);
 
@@ -46,7 +46,7 @@ private:
     void flush();
     void run(const Operation& operation);
 
-    AsioMainQueue& queue_;
+    MainQueue& queue_;
     const std::shared_ptr<StoreConnection> store_;
     // Guarded by the store's lock.
     std::vector<Operation> pending_;

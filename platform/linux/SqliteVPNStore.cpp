@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "platform/linux/OperationQueue.h"
+#include "platform/linux/SqliteManager.h"
 #include "platform/linux/StandInProvider.h"
 #include "platform/linux/StoreConnection.h"
 #include "platform/linux/StoreObservers.h"
@@ -19,7 +20,7 @@ using sqlite::Statement;
 // StoreConnection; the operations with a completion are composed here.
 class SqliteVPNStore::Impl {
 public:
-    Impl(SqliteVPNStore& owner, AsioMainQueue& queue, std::string path)
+    Impl(SqliteVPNStore& owner, MainQueue& queue, std::string path)
         : owner_(owner),
           store_(std::make_shared<StoreConnection>(std::move(path))),
           operations_(std::make_shared<OperationQueue>(queue, store_)),
@@ -56,10 +57,10 @@ std::vector<ManagerRef> SqliteVPNStore::Impl::loadAll(Connection& connection) {
     std::int64_t highest = 0;
     Statement::Use row = connection.statement(selectAll).use();
     while (row.step()) {
-        ManagerRef manager = owner_.makeManager();
+        auto manager = std::make_shared<SqliteManager>(owner_);
         connection.readInto(*manager, row);
-        highest = std::max(highest, *manager->storeKey);
-        store_->statusesLocked().remember(*manager->storeKey,
+        highest = std::max(highest, *manager->key);
+        store_->statusesLocked().remember(*manager->key,
                                           {static_cast<VPNStatus>(row.integer(8)), row.integer(9), stamp});
         managers.push_back(std::move(manager));
     }
@@ -91,12 +92,14 @@ void SqliteVPNStore::Impl::noteRemoved(std::int64_t key) {
 
 // ---- the store ----
 
-SqliteVPNStore::SqliteVPNStore(AsioMainQueue& mainQueue, std::string path)
+SqliteVPNStore::SqliteVPNStore(MainQueue& mainQueue, std::string path)
     : impl_(std::make_unique<Impl>(*this, mainQueue, std::move(path))) {}
 
 SqliteVPNStore::~SqliteVPNStore() = default;
 
 const std::string& SqliteVPNStore::path() const { return impl_->store().path(); }
+
+ManagerRef SqliteVPNStore::makeManager() { return std::make_shared<SqliteManager>(*this); }
 
 void SqliteVPNStore::loadAllFromPreferences(LoadAllCompletion completion) {
     auto done = std::make_shared<LoadAllCompletion>(std::move(completion));
@@ -115,20 +118,23 @@ void SqliteVPNStore::save(ManagerRef manager, ErrorCompletion completion) {
     // What is saved is what the handle holds now, at the request.
     std::optional<Columns> columns;
     std::optional<Error> unsaveable;
+    auto handle = std::dynamic_pointer_cast<SqliteManager>(manager);
     try {
-        columns = columnsOf(*manager, impl.store());
+        columns = columnsOf(*manager);
     } catch (const Failure& stopped) {
         unsaveable = stopped.error;
     }
+    if (!handle) {
+        unsaveable = Error{kNotOfThisStore};
+    }
     impl.operations().enqueue({.access = Access::write,
-                               .work = [&impl, manager, columns = std::move(columns), unsaveable,
+                               .work = [&impl, handle, columns = std::move(columns), unsaveable,
                                         done](Connection& connection) -> std::function<void()> {
                                    if (unsaveable) {
                                        return [done, unsaveable] { (*done)(unsaveable); };
                                    }
                                    const std::optional<std::int64_t> key =
-                                       manager->storeKey ? manager->storeKey
-                                                         : impl.storedSinceLoad(connection, *columns);
+                                       handle->key ? handle->key : impl.storedSinceLoad(connection, *columns);
                                    Statement::Use row = connection.statement(key ? updateOne : insertOne).use();
                                    if (key) {
                                        row.bind(1, *key);
@@ -143,8 +149,8 @@ void SqliteVPNStore::save(ManagerRef manager, ErrorCompletion completion) {
                                        impl.operations().forgetOldValuesAfterCommitLocked();
                                    }
                                    const std::int64_t stored = key ? *key : connection.db().lastInsertKey();
-                                   return [manager, stored, done] {
-                                       manager->storeKey = stored;
+                                   return [handle, stored, done] {
+                                       handle->key = stored;
                                        (*done)(std::nullopt);
                                    };
                                },
@@ -155,16 +161,17 @@ void SqliteVPNStore::reload(ManagerRef manager, ErrorCompletion completion) {
     auto done = std::make_shared<ErrorCompletion>(std::move(completion));
     Impl& impl = *impl_;
     impl.operations().enqueue({.work = [manager, done](Connection& connection) -> std::function<void()> {
-                                   if (!manager->storeKey) {
+                                   const std::optional<std::int64_t> key = rowKeyOf(*manager);
+                                   if (!key) {
                                        return [done] { (*done)(Error{kNotSaved}); };
                                    }
                                    Statement::Use row = connection.statement(selectOne).use();
-                                   row.bind(1, *manager->storeKey);
+                                   row.bind(1, *key);
                                    if (!row.step()) {
                                        return [done] { (*done)(Error{kGone}); };
                                    }
                                    // Read into a fresh handle: the caller's changes only on success.
-                                   auto fresh = std::make_shared<TunnelProviderManager>(manager->store());
+                                   auto fresh = std::make_shared<SqliteManager>(manager->store());
                                    connection.readInto(*fresh, row);
                                    return [manager, fresh, done] {
                                        manager->localizedDescription = std::move(fresh->localizedDescription);
@@ -179,7 +186,7 @@ void SqliteVPNStore::reload(ManagerRef manager, ErrorCompletion completion) {
 void SqliteVPNStore::remove(ManagerRef manager, ErrorCompletion completion) {
     auto done = std::make_shared<ErrorCompletion>(std::move(completion));
     Impl& impl = *impl_;
-    const std::optional<std::int64_t> key = manager->storeKey;
+    const std::optional<std::int64_t> key = rowKeyOf(*manager);
     if (!key) {
         // Never saved: nothing to remove, and no reason to open the store.
         impl.operations().enqueue({.finishAlone = [done] { (*done)(std::nullopt); }});
@@ -198,38 +205,40 @@ void SqliteVPNStore::remove(ManagerRef manager, ErrorCompletion completion) {
 }
 
 std::optional<Error> SqliteVPNStore::startTunnel(const TunnelProviderManager& manager) {
-    return impl_->provider().start(manager.storeKey);
+    return impl_->provider().start(rowKeyOf(manager));
 }
 
 std::optional<Error> SqliteVPNStore::stopTunnel(const TunnelProviderManager& manager) {
-    if (!manager.storeKey) {
+    const std::optional<std::int64_t> key = rowKeyOf(manager);
+    if (!key) {
         return std::nullopt;
     }
-    return impl_->provider().stop(*manager.storeKey);
+    return impl_->provider().stop(*key);
 }
 
 VPNStatus SqliteVPNStore::status(const TunnelProviderManager& manager) {
-    if (!manager.storeKey) {
+    const std::optional<std::int64_t> key = rowKeyOf(manager);
+    if (!key) {
         return VPNStatus::invalid;
     }
     StoreConnection& store = impl_->store();
     const std::lock_guard lock(store.mutex());
     VPNStatus status = VPNStatus::invalid;
     store.guard(Access::read, [&]() -> std::optional<Error> {
-        status = store.liveStatusLocked(*manager.storeKey).status;
+        status = store.liveStatusLocked(*key).status;
         return std::nullopt;
     });
     return status;
 }
 
 void SqliteVPNStore::observeStatusChanges(const TunnelProviderManager& manager, std::function<void()> block) {
-    if (manager.storeKey) {
-        impl_->observers().observe(*manager.storeKey, std::move(block));
+    if (const std::optional<std::int64_t> key = rowKeyOf(manager)) {
+        impl_->observers().observe(*key, std::move(block));
     }
 }
 
 std::optional<Error> SqliteVPNStore::setStatus(const TunnelProviderManager& manager, VPNStatus status) {
-    return impl_->provider().setStatus(manager.storeKey, status);
+    return impl_->provider().setStatus(rowKeyOf(manager), status);
 }
 
 }  // namespace vxm::platform

@@ -5,8 +5,8 @@
 #include <optional>
 #include <string>
 
+#include "platform/MainQueue.h"
 #include "platform/VPNStore.h"
-#include "platform/linux/AsioMainQueue.h"
 
 namespace vxm::platform {
 
@@ -21,10 +21,11 @@ namespace vxm::platform {
 // Start and stop requests and status reads work at once on the caller's
 // thread. Every operation is safe from any thread.
 //
-// Saving a new configuration when a tunnel-provider configuration of the same
-// display name and provider was stored after this store last loaded the list
-// saves into that one: processes that each found no configuration for a site
-// and made one at the same time end with one configuration, not several.
+// A new configuration joins one stored for its site since the last load (as
+// every store's does; see VPNConfigurationStore): the transaction that saves
+// it, under the write lock, looks for a tunnel-provider configuration of the
+// same display name and provider with a higher key than any in the list this
+// store last loaded (keys only grow) and saves into that one.
 //
 // The file is opened on the first operation that needs it, so a run that never
 // reaches the store leaves no trace. A file at the path that is not a store of
@@ -44,12 +45,15 @@ namespace vxm::platform {
 // once the store is destroyed). Destroy the store with its main queue stopped.
 class SqliteVPNStore final : public VPNConfigurationStore {
 public:
-    SqliteVPNStore(AsioMainQueue& mainQueue, std::string path);
+    SqliteVPNStore(MainQueue& mainQueue, std::string path);
     ~SqliteVPNStore() override;
     SqliteVPNStore(const SqliteVPNStore&) = delete;
     SqliteVPNStore& operator=(const SqliteVPNStore&) = delete;
 
     [[nodiscard]] const std::string& path() const;
+
+    // A handle of this store (SqliteManager), which keeps the row key.
+    ManagerRef makeManager() override;
 
     void loadAllFromPreferences(LoadAllCompletion completion) override;
     void save(ManagerRef manager, ErrorCompletion completion) override;

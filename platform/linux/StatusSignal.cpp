@@ -282,7 +282,7 @@ void StatusSignal::watchFileLocked() {
     fileWatch_ = added;
 }
 
-void StatusSignal::watch(AsioMainQueue& queue, std::function<void()> onSignal) {
+void StatusSignal::watch(MainQueue& queue, std::function<void()> onSignal) {
     const int inotify = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
     if (inotify < 0) {
         throw std::system_error(errno, std::generic_category(), "inotify");

@@ -8,7 +8,7 @@
 
 #include <sys/types.h>
 
-#include "platform/linux/AsioMainQueue.h"
+#include "platform/MainQueue.h"
 
 namespace vxm::platform {
 
@@ -60,7 +60,7 @@ public:
     // the store file itself is removed or replaced. Call once, after open().
     // Throws std::system_error when inotify cannot be had (a limit reached):
     // the caller then looks at stamp() from time to time instead.
-    void watch(AsioMainQueue& queue, std::function<void()> onSignal);
+    void watch(MainQueue& queue, std::function<void()> onSignal);
 
     // The counter file's path; empty before open().
     [[nodiscard]] const std::string& path() const { return path_; }
@@ -97,7 +97,7 @@ private:
     int inotify_ = -1;
     int fileWatch_ = -1;
     std::function<void()> onSignal_;
-    std::unique_ptr<AsioMainQueue::Watch> watch_;
+    std::unique_ptr<MainQueue::Watch> watch_;
 };
 
 }  // namespace vxm::platform

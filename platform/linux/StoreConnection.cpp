@@ -19,7 +19,12 @@ Connection& StoreConnection::openLocked() {
     }
     try {
         OpenedStoreFile file = openStoreFile(path_);
-        auto connection = std::make_unique<Connection>(std::move(file.db), weak_from_this());
+        // Through a weak reference: a handle may outlive the store, and then reads none.
+        auto connection = std::make_unique<Connection>(
+            std::move(file.db), [weak = weak_from_this()](std::int64_t key) -> std::optional<ProviderConfiguration> {
+                const std::shared_ptr<StoreConnection> self = weak.lock();
+                return self ? self->readProviderConfiguration(key) : std::nullopt;
+            });
         // Beside the file as resolved, so that every process of the store
         // signals through one file whatever path it was given.
         signal_.open(file.path);

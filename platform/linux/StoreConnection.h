@@ -27,15 +27,14 @@ enum class Access { read, write };
 // The handles that the store loads read their provider configurations
 // through it when first looked at: it is where they come from. Make it with
 // std::make_shared.
-class StoreConnection final : public ProviderConfigurationSource,
-                              public std::enable_shared_from_this<StoreConnection> {
+class StoreConnection final : public std::enable_shared_from_this<StoreConnection> {
 public:
     explicit StoreConnection(std::string path);
 
     // What configuration `key` holds now, decoded; none when it holds none,
     // holds text that cannot be decoded, is gone, or the store cannot be
     // read. Takes the lock: never call it from work that holds it.
-    [[nodiscard]] std::optional<ProviderConfiguration> readProviderConfiguration(std::int64_t key) override;
+    [[nodiscard]] std::optional<ProviderConfiguration> readProviderConfiguration(std::int64_t key);
 
     [[nodiscard]] const std::string& path() const { return path_; }
 

@@ -12,7 +12,7 @@ constexpr std::chrono::milliseconds kFilePoll{1000};
 
 }  // namespace
 
-StoreObservers::StoreObservers(AsioMainQueue& queue, std::shared_ptr<StoreConnection> store)
+StoreObservers::StoreObservers(MainQueue& queue, std::shared_ptr<StoreConnection> store)
     : queue_(queue), store_(std::move(store)) {}
 
 void StoreObservers::watchLocked() {

@@ -6,7 +6,7 @@
 #include <memory>
 #include <vector>
 
-#include "platform/linux/AsioMainQueue.h"
+#include "platform/MainQueue.h"
 #include "platform/linux/StoreConnection.h"
 
 namespace vxm::platform {
@@ -21,7 +21,7 @@ namespace vxm::platform {
 // thread.
 class StoreObservers : public std::enable_shared_from_this<StoreObservers> {
 public:
-    StoreObservers(AsioMainQueue& queue, std::shared_ptr<StoreConnection> store);
+    StoreObservers(MainQueue& queue, std::shared_ptr<StoreConnection> store);
 
     // Runs `block` after each change of the status of `key`, its removal
     // included (changes close together may share one run). Does nothing when
@@ -39,7 +39,7 @@ private:
     void poll(std::chrono::milliseconds interval);
     void check();
 
-    AsioMainQueue& queue_;
+    MainQueue& queue_;
     const std::shared_ptr<StoreConnection> store_;
     // Guarded by the store's lock.
     std::vector<Observer> observers_;

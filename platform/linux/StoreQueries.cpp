@@ -20,15 +20,10 @@ constexpr std::array<const char*, queryCount> kQueries = {
     " provider_configuration IS NOT NULL, enabled, status, status_changes FROM configurations ORDER BY key",
     "SELECT key, display_name, protocol, other_protocol_kind, provider_bundle_identifier, server_address,"
     " provider_configuration IS NOT NULL, enabled, status, status_changes FROM configurations WHERE key = ?1",
-    // ?7 is the provider configuration's text, unless ?9 names the stored
-    // configuration whose own is to be copied.
     "INSERT INTO configurations (display_name, protocol, other_protocol_kind, provider_bundle_identifier,"
-    " server_address, provider_configuration, enabled) VALUES (?2, ?3, ?4, ?5, ?6,"
-    " CASE WHEN ?9 IS NULL THEN ?7 ELSE (SELECT provider_configuration FROM configurations WHERE key = ?9) END, ?8)",
+    " server_address, provider_configuration, enabled) VALUES (?2, ?3, ?4, ?5, ?6, ?7, ?8)",
     "UPDATE configurations SET display_name = ?2, protocol = ?3, other_protocol_kind = ?4,"
-    " provider_bundle_identifier = ?5, server_address = ?6, provider_configuration ="
-    " CASE WHEN ?9 IS NULL THEN ?7 ELSE (SELECT provider_configuration FROM configurations WHERE key = ?9) END,"
-    " enabled = ?8 WHERE key = ?1",
+    " provider_bundle_identifier = ?5, server_address = ?6, provider_configuration = ?7, enabled = ?8 WHERE key = ?1",
     "DELETE FROM configurations WHERE key = ?1",
     "SELECT status, status_changes, enabled FROM configurations WHERE key = ?1",
     "UPDATE configurations SET status = ?2, status_changes = status_changes + 1 WHERE key = ?1 AND status <> ?2",
@@ -42,7 +37,7 @@ constexpr std::array<const char*, queryCount> kQueries = {
 
 }  // namespace
 
-Columns columnsOf(const TunnelProviderManager& manager, const ProviderConfigurationSource& store) {
+Columns columnsOf(const TunnelProviderManager& manager) {
     Columns columns;
     columns.displayName = manager.localizedDescription;
     columns.enabled = manager.isEnabled;
@@ -53,11 +48,7 @@ Columns columnsOf(const TunnelProviderManager& manager, const ProviderConfigurat
         columns.protocol = "tunnel-provider";
         columns.bundleIdentifier = provider->providerBundleIdentifier;
         columns.serverAddress = provider->serverAddress;
-        // One of the store's own is copied within the store, never decoded.
-        columns.providerConfigurationOf = provider->providerConfiguration.storedKey(store);
-        const ProviderConfiguration* values =
-            columns.providerConfigurationOf ? nullptr : provider->providerConfiguration.get();
-        if (values != nullptr) {
+        if (const ProviderConfiguration* values = provider->providerConfiguration.get()) {
             columns.providerConfiguration = encodeProviderConfiguration(*values);
             if (!columns.providerConfiguration) {
                 // Never quote the value: it may be a private key.
@@ -78,15 +69,10 @@ void bindColumns(Statement::Use& use, const Columns& columns) {
         .bindOptional(6, columns.serverAddress)
         .bindOptional(7, columns.providerConfiguration)
         .bind(8, std::int64_t{columns.enabled ? 1 : 0});
-    if (columns.providerConfigurationOf) {
-        use.bind(9, *columns.providerConfigurationOf);
-    } else {
-        use.bindOptional(9, std::nullopt);
-    }
 }
 
-Connection::Connection(std::unique_ptr<sqlite::Database> db, std::weak_ptr<ProviderConfigurationSource> source)
-    : db_(std::move(db)), source_(std::move(source)) {}
+Connection::Connection(std::unique_ptr<sqlite::Database> db, ReadProviderConfiguration read)
+    : db_(std::move(db)), read_(std::move(read)) {}
 
 Statement& Connection::statement(Query query) {
     if (!statements_[query]) {
@@ -96,8 +82,9 @@ Statement& Connection::statement(Query query) {
 }
 
 // Sets the handle's properties from a row of selectAll or selectOne.
-void Connection::readInto(TunnelProviderManager& manager, Statement::Use& row) const {
-    manager.storeKey = row.integer(0);
+void Connection::readInto(SqliteManager& manager, Statement::Use& row) const {
+    const std::int64_t key = row.integer(0);
+    manager.key = key;
     manager.localizedDescription = row.optionalText(1);
     manager.isEnabled = row.integer(7) != 0;
     const std::string_view protocol = row.view(2);
@@ -113,7 +100,7 @@ void Connection::readInto(TunnelProviderManager& manager, Statement::Use& row) c
                                     .serverAddress = row.text(5),
                                     .providerConfiguration = std::nullopt};
     if (row.integer(6) != 0) {
-        provider.providerConfiguration = LazyProviderConfiguration::stored(source_, *manager.storeKey);
+        provider.providerConfiguration = LazyProviderConfiguration::stored([read = read_, key] { return read(key); });
     }
     manager.protocolConfiguration = std::move(provider);
 }

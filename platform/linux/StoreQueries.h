@@ -3,12 +3,14 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
 
 #include "platform/VPNStore.h"
 #include "platform/linux/SqliteDatabase.h"
+#include "platform/linux/SqliteManager.h"
 
 namespace vxm::platform {
 
@@ -21,6 +23,7 @@ struct Failure {
 inline constexpr const char* kNotSaved = "the configuration is not saved";
 inline constexpr const char* kGone = "the configuration is no longer in the store";
 inline constexpr const char* kNotEnabled = "the configuration is not enabled";
+inline constexpr const char* kNotOfThisStore = "the configuration is not one of this store";
 
 // Every query the store runs, prepared once per connection on first use.
 enum Query : std::size_t {
@@ -38,7 +41,7 @@ enum Query : std::size_t {
     queryCount,
 };
 
-// A configuration's stored columns, bound as ?2 to ?9 of insertOne and updateOne.
+// A configuration's stored columns, bound as ?2 to ?8 of insertOne and updateOne.
 struct Columns {
     std::optional<std::string> displayName;
     std::string protocol;
@@ -46,17 +49,13 @@ struct Columns {
     std::optional<std::string> bundleIdentifier;
     std::optional<std::string> serverAddress;
     std::optional<std::string> providerConfiguration;
-    // The stored configuration whose provider configuration is copied
-    // instead: as it is stored, never decoded, even when damaged.
-    std::optional<std::int64_t> providerConfigurationOf;
     bool enabled = false;
 };
 
-// The columns that store the handle's properties. A provider configuration
-// that still stands for one of `store`'s own is copied within the store,
-// never read through `store` here. Throws Failure for a value that cannot be
-// stored; the error never quotes it.
-Columns columnsOf(const TunnelProviderManager& manager, const ProviderConfigurationSource& store);
+// The columns that store the handle's properties. Reads a provider
+// configuration not read yet, so call it without the store's lock. Throws
+// Failure for a value that cannot be stored; the error never quotes it.
+Columns columnsOf(const TunnelProviderManager& manager);
 
 void bindColumns(sqlite::Statement::Use& use, const Columns& columns);
 
@@ -64,20 +63,24 @@ void bindColumns(sqlite::Statement::Use& use, const Columns& columns);
 // threads at once: StoreConnection's lock guards it.
 class Connection {
 public:
-    // `source` is where the provider configurations of the rows read are
-    // read from when first looked at: the store this connection belongs to.
-    Connection(std::unique_ptr<sqlite::Database> db, std::weak_ptr<ProviderConfigurationSource> source);
+    // What provider configuration stored configuration `key` holds: how the
+    // store reads one when first looked at (see LazyProviderConfiguration).
+    using ReadProviderConfiguration = std::function<std::optional<ProviderConfiguration>(std::int64_t key)>;
+
+    // `read` reads the provider configurations of the rows read through this
+    // connection: the store it belongs to gives it.
+    Connection(std::unique_ptr<sqlite::Database> db, ReadProviderConfiguration read);
 
     sqlite::Statement& statement(Query query);
     [[nodiscard]] sqlite::Database& db() const { return *db_; }
 
     // Sets the handle's properties from a row of selectAll or selectOne. Its
     // provider configuration is not read yet: a damaged one reads as none.
-    void readInto(TunnelProviderManager& manager, sqlite::Statement::Use& row) const;
+    void readInto(SqliteManager& manager, sqlite::Statement::Use& row) const;
 
 private:
     std::unique_ptr<sqlite::Database> db_;
-    const std::weak_ptr<ProviderConfigurationSource> source_;
+    const ReadProviderConfiguration read_;
     std::array<std::unique_ptr<sqlite::Statement>, queryCount> statements_;
 };
 

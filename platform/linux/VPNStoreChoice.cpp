@@ -10,7 +10,7 @@
 
 namespace vxm::platform {
 
-std::unique_ptr<VPNConfigurationStore> makeVPNStore(AsioMainQueue& mainQueue) {
+std::unique_ptr<VPNConfigurationStore> makeVPNStore(MainQueue& mainQueue) {
     const char* named = std::getenv("VXM_BACKEND");  // NOLINT(concurrency-mt-unsafe): read before any thread starts
     const std::string backend = named != nullptr && *named != '\0' ? named : VXM_DEFAULT_BACKEND;
     if (backend == "embedded") {

@@ -3,7 +3,7 @@
 #include <memory>
 
 #include "platform/VPNStore.h"
-#include "platform/linux/AsioMainQueue.h"
+#include "platform/MainQueue.h"
 
 namespace vxm::platform {
 
@@ -12,6 +12,6 @@ namespace vxm::platform {
 // environment names) or "networkmanager" (the provider's profiles in
 // NetworkManager); unset or empty, the build's default (VXM_DEFAULT_BACKEND).
 // Opens nothing yet. Throws std::invalid_argument for any other name.
-std::unique_ptr<VPNConfigurationStore> makeVPNStore(AsioMainQueue& mainQueue);
+std::unique_ptr<VPNConfigurationStore> makeVPNStore(MainQueue& mainQueue);
 
 }  // namespace vxm::platform

@@ -3,6 +3,7 @@
 #include <pwd.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <random>
 #include <utility>
@@ -53,7 +54,7 @@ std::optional<Error> withoutSecrets(std::optional<Error> error, const VpnProfile
 
 }  // namespace
 
-NetworkManagerVPNStore::NetworkManagerVPNStore(AsioMainQueue& mainQueue, std::string serviceType)
+NetworkManagerVPNStore::NetworkManagerVPNStore(MainQueue& mainQueue, std::string serviceType)
     : mainQueue_(mainQueue), serviceType_(std::move(serviceType)) {}
 
 NetworkManagerVPNStore::~NetworkManagerVPNStore() { *alive_ = false; }
@@ -137,8 +138,32 @@ void NetworkManagerVPNStore::save(ManagerRef manager, ErrorCompletion completion
     std::optional<Error> error = withoutSecrets(bus.value()->add(*profile), *profile);
     if (!error) {
         handle->uuid = profile->uuid;
+        error = withoutSecrets(joinFirstOfSite(*bus.value(), *handle, *profile), *profile);
     }
     complete(std::move(completion), std::move(error));
+}
+
+std::optional<Error> NetworkManagerVPNStore::joinFirstOfSite(NetworkManagerBus& bus, NetworkManagerProfile& handle,
+                                                              VpnProfile profile) {
+    // NetworkManager has no lock to take: every process that added a profile
+    // for the site looks again, and all keep the first in NetworkManager's
+    // order, which each of them sees alike.
+    Result<std::vector<VpnProfile>> listed = bus.vpnProfiles(profile.serviceType);
+    if (!listed.ok()) {
+        return listed.error();
+    }
+    auto first = std::find_if(listed.value().begin(), listed.value().end(),
+                              [&](const VpnProfile& stored) { return stored.id == profile.id; });
+    if (first == listed.value().end() || first->uuid == profile.uuid) {
+        return std::nullopt;
+    }
+    const std::string own = profile.uuid;
+    profile.uuid = first->uuid;
+    if (std::optional<Error> error = bus.update(profile)) {
+        return error;
+    }
+    handle.uuid = profile.uuid;
+    return bus.remove(own);
 }
 
 void NetworkManagerVPNStore::reload(ManagerRef manager, ErrorCompletion completion) {

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/linux/AsioMainQueue.h"
+#include "platform/MainQueue.h"
 #include "platform/VPNStore.h"
 #include "platform/networkmanager/NetworkManagerBus.h"
 
@@ -28,6 +28,9 @@ public:
 // over the system bus. Profiles of other types and service types are neither
 // listed nor changed.
 //
+// A new configuration saved just after another process stored one for the
+// same site joins it as VPNConfigurationStore says, after its own was added.
+//
 // Use from the main thread. Every call to NetworkManager waits for its reply
 // (at most NetworkManagerBus's timeout); completions are then queued on the
 // main queue, never run on the caller's stack. The bus is reached on first
@@ -37,7 +40,7 @@ public:
 // those signals through the main queue's watch of the bus descriptor.
 class NetworkManagerVPNStore final : public VPNConfigurationStore {
 public:
-    NetworkManagerVPNStore(AsioMainQueue& mainQueue, std::string serviceType);
+    NetworkManagerVPNStore(MainQueue& mainQueue, std::string serviceType);
     ~NetworkManagerVPNStore() override;
     NetworkManagerVPNStore(const NetworkManagerVPNStore&) = delete;
     NetworkManagerVPNStore& operator=(const NetworkManagerVPNStore&) = delete;
@@ -59,11 +62,16 @@ public:
 private:
     Result<NetworkManagerBus*> bus();
     void complete(ErrorCompletion completion, std::optional<Error> error);
+    // After a new profile was added: when another of the site's (same id and
+    // service type) comes first, moves the values into that one, deletes the
+    // new one and points the handle at the first.
+    static std::optional<Error> joinFirstOfSite(NetworkManagerBus& bus, NetworkManagerProfile& handle,
+                                                VpnProfile profile);
     void noteChange();
     void pump();
     void schedule();
 
-    AsioMainQueue& mainQueue_;
+    MainQueue& mainQueue_;
     std::string serviceType_;
     std::shared_ptr<NetworkManagerBus> bus_;
     // The active VPN connections last read, by profile UUID; read again when
@@ -73,7 +81,7 @@ private:
     bool changed_ = false;
     bool pumpQueued_ = false;
     std::vector<std::function<void()>> observers_;
-    std::unique_ptr<AsioMainQueue::Watch> watch_;
+    std::unique_ptr<MainQueue::Watch> watch_;
     // Ends with the store: queued work that finds it gone does nothing.
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };

@@ -7,7 +7,7 @@ add_library(vxm_platform_networkmanager STATIC
   ${CMAKE_CURRENT_LIST_DIR}/NetworkManagerVPNStore.cpp
   ${CMAKE_CURRENT_LIST_DIR}/VpnProfile.cpp
 )
-target_link_libraries(vxm_platform_networkmanager PUBLIC vxm_platform_linux PRIVATE SDBusCpp::sdbus-c++)
+target_link_libraries(vxm_platform_networkmanager PUBLIC vxm_platform PRIVATE SDBusCpp::sdbus-c++)
 
 # The choice of store, made once when vxm-tunnel starts.
 add_library(vxm_platform_choice STATIC ${PROJECT_SOURCE_DIR}/platform/linux/VPNStoreChoice.cpp)

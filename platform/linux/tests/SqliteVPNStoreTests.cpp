@@ -13,6 +13,7 @@
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
+#include "platform/linux/AsioMainQueue.h"
 #include "platform/linux/StoreFile.h"
 #include "tests/Support.h"
 
@@ -195,6 +196,7 @@ TEST_F(SqliteVPNStoreTest, KeepsEveryKindOfConfigurationAndReportsWhatCannotBeWr
     ASSERT_EQ(save(other), std::nullopt);
     ASSERT_EQ(save(none), std::nullopt);
     EXPECT_EQ(save(badText), Error{"the provider configuration holds text that is not valid UTF-8"});
+    EXPECT_EQ(save(std::make_shared<TunnelProviderManager>(store)), Error{"the configuration is not one of this store"});
     const std::vector<ManagerRef> loaded = loadAll(makeStore()).value();
     ASSERT_EQ(loaded.size(), 2U);
     EXPECT_EQ(std::get<OtherProtocol>(loaded[0]->protocolConfiguration).kind, "ikev2");
