@@ -1,6 +1,6 @@
 #include "platform/networkmanager/NetworkManagerBus.h"
 
-#include <time.h>
+#include <poll.h>
 
 #include <cstdint>
 #include <map>
@@ -103,8 +103,8 @@ public:
     Result<std::vector<VpnProfile>> vpnProfiles(const std::string& serviceType) override {
         try {
             std::vector<VpnProfile> profiles;
-            for (const auto& path : get<std::vector<sdbus::ObjectPath>>(kSettingsPath, kSettings, "ListConnections")) {
-                std::optional<Settings> settings = settingsAt(path);
+            for (const std::optional<Settings>& settings :
+                 allSettings(get<std::vector<sdbus::ObjectPath>>(kSettingsPath, kSettings, "ListConnections"))) {
                 std::optional<VpnProfile> profile = settings ? vpnProfileOf(*settings) : std::nullopt;
                 if (profile && profile->serviceType == serviceType) {
                     profiles.push_back(*std::move(profile));
@@ -236,14 +236,7 @@ public:
     [[nodiscard]] int descriptor() const override { return bus_->getEventLoopPollData().fd; }
 
     [[nodiscard]] std::optional<std::chrono::microseconds> due() const override {
-        const std::uint64_t at = bus_->getEventLoopPollData().timeout_usec;
-        if (at == UINT64_MAX) {
-            return std::nullopt;
-        }
-        timespec now{};
-        clock_gettime(CLOCK_MONOTONIC, &now);
-        const std::int64_t nowUs = std::int64_t{now.tv_sec} * 1'000'000 + now.tv_nsec / 1000;
-        return std::chrono::microseconds(std::max<std::int64_t>(0, static_cast<std::int64_t>(at) - nowUs));
+        return bus_->getEventLoopPollData().getRelativeTimeout();
     }
 
     void process() override {
@@ -284,6 +277,45 @@ private:
             }
             throw;
         }
+    }
+
+    // The settings of every profile, asked for all at once and collected as
+    // the replies come (each within the call timeout); none for one deleted
+    // meanwhile. One call after another would wait for each reply in turn.
+    std::vector<std::optional<Settings>> allSettings(const std::vector<sdbus::ObjectPath>& paths) {
+        std::vector<std::optional<Settings>> settings(paths.size());
+        std::vector<std::unique_ptr<sdbus::IProxy>> proxies;
+        std::optional<sdbus::Error> failure;
+        std::size_t pending = paths.size();
+        for (std::size_t i = 0; i < paths.size(); ++i) {
+            proxies.push_back(sdbus::createProxy(*bus_, kService, paths[i]));
+            sdbus::MethodCall message = proxies.back()->createMethodCall(kConnection, "GetSettings");
+            proxies.back()->callMethod(
+                message,
+                [&, i](sdbus::MethodReply& reply, const sdbus::Error* error) {
+                    --pending;
+                    if (error != nullptr) {
+                        if (!isGone(*error) && !failure) {
+                            failure = *error;
+                        }
+                        return;
+                    }
+                    settings[i].emplace();
+                    reply >> *settings[i];
+                },
+                kCallTimeout);
+        }
+        while (pending > 0) {
+            if (!bus_->processPendingRequest()) {
+                sdbus::IConnection::PollData wanted = bus_->getEventLoopPollData();
+                pollfd descriptor{wanted.fd, wanted.events, 0};
+                (void)::poll(&descriptor, 1, wanted.getPollTimeout());
+            }
+        }
+        if (failure) {
+            throw *failure;
+        }
+        return settings;
     }
 
     std::optional<Settings> settingsAt(const std::string& path) {

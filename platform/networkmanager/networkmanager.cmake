@@ -15,8 +15,8 @@ target_compile_definitions(vxm_platform_choice PRIVATE
   VXM_APP_IDENTIFIER="${VXM_APP_IDENTIFIER}" VXM_DEFAULT_BACKEND="${VXM_DEFAULT_BACKEND}")
 target_link_libraries(vxm_platform_choice PUBLIC vxm_platform_linux vxm_platform_networkmanager)
 
-if(VXM_TESTS)
-  add_executable(vxm-standin-vpn ${CMAKE_CURRENT_LIST_DIR}/tests/StandInVpnPlugin.cpp)
-  target_compile_definitions(vxm-standin-vpn PRIVATE VXM_APP_IDENTIFIER="${VXM_APP_IDENTIFIER}")
-  target_link_libraries(vxm-standin-vpn PRIVATE SDBusCpp::sdbus-c++)
-endif()
+# The test services' VPN plugin (scripts/networkmanager, bench/networkmanager);
+# never installed.
+add_executable(vxm-standin-vpn EXCLUDE_FROM_ALL ${CMAKE_CURRENT_LIST_DIR}/tests/StandInVpnPlugin.cpp)
+target_compile_definitions(vxm-standin-vpn PRIVATE VXM_APP_IDENTIFIER="${VXM_APP_IDENTIFIER}")
+target_link_libraries(vxm-standin-vpn PRIVATE SDBusCpp::sdbus-c++)
