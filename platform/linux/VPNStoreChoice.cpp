@@ -6,7 +6,7 @@
 
 #include "platform/linux/SqliteVPNStore.h"
 #include "platform/linux/StoreLocation.h"
-#include "platform/networkmanager/NetworkManagerVPNStore.h"
+#include "platform/networkmanager/NetworkManagerBackend.h"
 
 namespace vxm::platform {
 
@@ -17,7 +17,7 @@ std::unique_ptr<VPNConfigurationStore> makeVPNStore(MainQueue& mainQueue) {
         return std::make_unique<SqliteVPNStore>(mainQueue, storePathFromEnvironment());
     }
     if (backend == "networkmanager") {
-        return std::make_unique<networkmanager::NetworkManagerVPNStore>(mainQueue, VXM_APP_IDENTIFIER ".tunnel");
+        return networkmanager::makeNetworkManagerStore(mainQueue, VXM_APP_IDENTIFIER ".tunnel");
     }
     throw std::invalid_argument("unknown VXM_BACKEND \"" + backend + "\" (embedded or networkmanager)");
 }

@@ -1,0 +1,11 @@
+#include <stdexcept>
+
+#include "platform/networkmanager/NetworkManagerBackend.h"
+
+namespace vxm::platform::networkmanager {
+
+std::unique_ptr<VPNConfigurationStore> makeNetworkManagerStore(MainQueue& /*mainQueue*/, std::string /*serviceType*/) {
+    throw std::invalid_argument("this vxm-tunnel was built without the NetworkManager backend (VXM_NETWORKMANAGER)");
+}
+
+}  // namespace vxm::platform::networkmanager
