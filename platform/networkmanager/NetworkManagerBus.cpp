@@ -88,15 +88,23 @@ void writeProfile(const VpnProfile& profile, Settings& settings) {
 
 class SdbusNetworkManager final : public NetworkManagerBus {
 public:
-    explicit SdbusNetworkManager(std::function<void()> onChange)
+    explicit SdbusNetworkManager(ChangeHandler onChange)
         : bus_(sdbus::createSystemBusConnection()), onChange_(std::move(onChange)) {
         const std::string sender = std::string("type='signal',sender='") + kService + "',";
+        for (const bool vpn : {true, false}) {
+            const std::string rule = sender + "interface='" + (vpn ? kVpnConnection : kActive) + "',member='" +
+                                     (vpn ? "VpnStateChanged" : "StateChanged") + "'";
+            matches_.push_back(bus_->addMatch(rule, [this, vpn](sdbus::Message& signal) {
+                std::uint32_t state = 0;
+                signal >> state;
+                onChange_(StateChange{.path = signal.getPath(), .vpn = vpn, .state = state});
+            }));
+        }
         for (const std::string& rule :
-             {sender + "interface='" + kVpnConnection + "'", sender + "interface='" + kActive + "',member='StateChanged'",
-              sender + "path='" + kRootPath + "',interface='" + kProperties + "'",
+             {sender + "path='" + kRootPath + "',interface='" + kProperties + "'",
               std::string("type='signal',sender='org.freedesktop.DBus',member='NameOwnerChanged',arg0='") + kService +
                   "'"}) {
-            matches_.push_back(bus_->addMatch(rule, [this](sdbus::Message& /*signal*/) { onChange_(); }));
+            matches_.push_back(bus_->addMatch(rule, [this](sdbus::Message& /*signal*/) { onChange_(std::nullopt); }));
         }
     }
 
@@ -246,7 +254,7 @@ public:
         } catch (const sdbus::Error&) {
             // A broken connection: nothing more will arrive, and the next
             // call reports why.
-            onChange_();
+            onChange_(std::nullopt);
         }
     }
 
@@ -330,13 +338,13 @@ private:
     }
 
     std::unique_ptr<sdbus::IConnection> bus_;
-    std::function<void()> onChange_;
+    ChangeHandler onChange_;
     std::vector<sdbus::Slot> matches_;
 };
 
 }  // namespace
 
-Result<std::unique_ptr<NetworkManagerBus>> NetworkManagerBus::connect(std::function<void()> onChange) {
+Result<std::unique_ptr<NetworkManagerBus>> NetworkManagerBus::connect(ChangeHandler onChange) {
     try {
         return std::unique_ptr<NetworkManagerBus>(std::make_unique<SdbusNetworkManager>(std::move(onChange)));
     } catch (const sdbus::Error& error) {

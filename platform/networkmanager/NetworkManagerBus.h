@@ -1,6 +1,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -11,6 +12,14 @@
 #include "platform/networkmanager/VpnProfile.h"
 
 namespace vxm::platform::networkmanager {
+
+// A state that NetworkManager signalled an active connection (or its VPN
+// connection) at `path` reached.
+struct StateChange {
+    std::string path;
+    bool vpn = false;  // VpnState when set, else ActiveState
+    std::uint32_t state = 0;
+};
 
 // A VPN profile's active connection, as NetworkManager reports it now.
 struct ActiveVpn {
@@ -26,8 +35,10 @@ struct ActiveVpn {
 // and then reported to the change handler. Use from one thread.
 class NetworkManagerBus {
 public:
-    // Connects to the system bus and subscribes to NetworkManager's signals.
-    static Result<std::unique_ptr<NetworkManagerBus>> connect(std::function<void()> onChange);
+    // Connects to the system bus and subscribes to NetworkManager's signals:
+    // `onChange` gets each state change, and none for any other change.
+    using ChangeHandler = std::function<void(std::optional<StateChange>)>;
+    static Result<std::unique_ptr<NetworkManagerBus>> connect(ChangeHandler onChange);
 
     virtual ~NetworkManagerBus() = default;
 

@@ -63,7 +63,8 @@ ManagerRef NetworkManagerVPNStore::makeManager() { return std::make_shared<Netwo
 
 Result<NetworkManagerBus*> NetworkManagerVPNStore::bus() {
     if (!bus_) {
-        Result<std::unique_ptr<NetworkManagerBus>> connected = NetworkManagerBus::connect([this] { noteChange(); });
+        Result<std::unique_ptr<NetworkManagerBus>> connected =
+            NetworkManagerBus::connect([this](std::optional<StateChange> change) { noteChange(std::move(change)); });
         if (!connected.ok()) {
             return connected.error();
         }
@@ -265,9 +266,22 @@ void NetworkManagerVPNStore::observeStatusChanges(const TunnelProviderManager& m
     }
 }
 
-void NetworkManagerVPNStore::noteChange() {
-    activeStale_ = true;
+void NetworkManagerVPNStore::noteChange(std::optional<StateChange> change) {
     changed_ = true;
+    if (change && !activeStale_) {
+        // A state of an active connection already read: no need to ask.
+        for (auto& [uuid, vpn] : active_) {
+            if (vpn.path == change->path) {
+                if (change->vpn) {
+                    vpn.vpnState = VpnState{change->state};
+                } else {
+                    vpn.state = ActiveState{change->state};
+                }
+                return;
+            }
+        }
+    }
+    activeStale_ = true;
 }
 
 void NetworkManagerVPNStore::pump() {

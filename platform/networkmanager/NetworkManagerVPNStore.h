@@ -67,7 +67,7 @@ private:
     // new one and points the handle at the first.
     static std::optional<Error> joinFirstOfSite(NetworkManagerBus& bus, NetworkManagerProfile& handle,
                                                 VpnProfile profile);
-    void noteChange();
+    void noteChange(std::optional<StateChange> change);
     void pump();
     void schedule();
 
