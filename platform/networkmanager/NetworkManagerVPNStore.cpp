@@ -225,9 +225,13 @@ std::optional<Error> NetworkManagerVPNStore::stopTunnel(const TunnelProviderMana
         return active.error();
     }
     activeStale_ = true;
+    // Starts close together can leave a profile active twice for a moment:
+    // NetworkManager replaces an activation with a newer one.
     for (const auto& [uuid, vpn] : active.value()) {
         if (uuid == *handle->uuid) {
-            return bus.value()->deactivate(vpn.path);
+            if (std::optional<Error> error = bus.value()->deactivate(vpn.path)) {
+                return error;
+            }
         }
     }
     return std::nullopt;
@@ -245,7 +249,14 @@ VPNStatus NetworkManagerVPNStore::status(const TunnelProviderManager& manager) {
         if (!read.ok()) {
             return VPNStatus::invalid;
         }
-        active_ = std::map<std::string, ActiveVpn>(read.value().begin(), read.value().end());
+        active_.clear();
+        for (auto& [uuid, vpn] : read.value()) {
+            // Of a profile active twice, the activation that is not going away.
+            auto [found, added] = active_.emplace(uuid, vpn);
+            if (!added && found->second.state >= ActiveState::deactivating) {
+                found->second = vpn;
+            }
+        }
         activeStale_ = false;
     }
     schedule();
