@@ -4,8 +4,9 @@
 
 namespace vxm::platform::networkmanager {
 
-std::unique_ptr<VPNConfigurationStore> makeNetworkManagerStore(MainQueue& mainQueue, std::string serviceType) {
-    return std::make_unique<NetworkManagerVPNStore>(mainQueue, std::move(serviceType));
+std::unique_ptr<VPNConfigurationStore> makeNetworkManagerStore(MainQueue& mainQueue,
+                                                               const std::string& serviceType) {
+    return std::make_unique<NetworkManagerVPNStore>(mainQueue, serviceType);
 }
 
 }  // namespace vxm::platform::networkmanager

@@ -110,9 +110,13 @@ public:
 
     Result<std::vector<VpnProfile>> vpnProfiles(const std::string& serviceType) override {
         try {
+            std::vector<std::optional<Settings>> all;
+            if (std::optional<sdbus::Error> failure =
+                    allSettings(get<std::vector<sdbus::ObjectPath>>(kSettingsPath, kSettings, "ListConnections"), all)) {
+                return errorOf(*failure, "list its connection profiles");
+            }
             std::vector<VpnProfile> profiles;
-            for (const std::optional<Settings>& settings :
-                 allSettings(get<std::vector<sdbus::ObjectPath>>(kSettingsPath, kSettings, "ListConnections"))) {
+            for (const std::optional<Settings>& settings : all) {
                 std::optional<VpnProfile> profile = settings ? vpnProfileOf(*settings) : std::nullopt;
                 if (profile && profile->serviceType == serviceType) {
                     profiles.push_back(*std::move(profile));
@@ -287,11 +291,13 @@ private:
         }
     }
 
-    // The settings of every profile, asked for all at once and collected as
-    // the replies come (each within the call timeout); none for one deleted
-    // meanwhile. One call after another would wait for each reply in turn.
-    std::vector<std::optional<Settings>> allSettings(const std::vector<sdbus::ObjectPath>& paths) {
-        std::vector<std::optional<Settings>> settings(paths.size());
+    // The settings of every profile into `settings`, asked for all at once
+    // and collected as the replies come (each within the call timeout); none
+    // for one deleted meanwhile. One call after another would wait for each
+    // reply in turn. Returns the first failure.
+    std::optional<sdbus::Error> allSettings(const std::vector<sdbus::ObjectPath>& paths,
+                                            std::vector<std::optional<Settings>>& settings) {
+        settings.assign(paths.size(), std::nullopt);
         std::vector<std::unique_ptr<sdbus::IProxy>> proxies;
         std::optional<sdbus::Error> failure;
         std::size_t pending = paths.size();
@@ -320,10 +326,7 @@ private:
                 (void)::poll(&descriptor, 1, wanted.getPollTimeout());
             }
         }
-        if (failure) {
-            throw *failure;
-        }
-        return settings;
+        return failure;
     }
 
     std::optional<Settings> settingsAt(const std::string& path) {

@@ -4,7 +4,8 @@
 
 namespace vxm::platform::networkmanager {
 
-std::unique_ptr<VPNConfigurationStore> makeNetworkManagerStore(MainQueue& /*mainQueue*/, std::string /*serviceType*/) {
+std::unique_ptr<VPNConfigurationStore> makeNetworkManagerStore(MainQueue& /*mainQueue*/,
+                                                               const std::string& /*serviceType*/) {
     throw std::invalid_argument("this vxm-tunnel was built without the NetworkManager backend (VXM_NETWORKMANAGER)");
 }
 
