@@ -47,7 +47,13 @@ ProviderConfiguration providerConfigurationOf(const VpnProfile& profile);
 void applyProfile(const VpnProfile& profile, TunnelProviderManager& manager);
 
 // NetworkManager's states of an active connection and of a VPN connection.
-enum class ActiveState : std::uint32_t { unknown = 0, activating = 1, activated = 2, deactivating = 3, deactivated = 4 };
+enum class ActiveState : std::uint32_t {
+    unknown = 0,
+    activating = 1,
+    activated = 2,
+    deactivating = 3,
+    deactivated = 4,
+};
 enum class VpnState : std::uint32_t {
     unknown = 0,
     prepare = 1,

@@ -122,7 +122,8 @@ private:
             data = vpn->second.at("data").get<std::map<std::string, std::string>>();
         auto how = control();
         if (how.what == "fail-connect")
-            throw sdbus::Error("org.freedesktop.NetworkManager.VPN.Error.ConnectFailed", "the stand-in was told to fail");
+            throw sdbus::Error("org.freedesktop.NetworkManager.VPN.Error.ConnectFailed",
+                               "the stand-in was told to fail");
         Dict config{{"gateway", sdbus::Variant(address(data["endpoint"]))},
                     {"has-ip4", sdbus::Variant(true)},
                     {"has-ip6", sdbus::Variant(false)}};
