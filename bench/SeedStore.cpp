@@ -21,7 +21,7 @@
 #include "TunnelManager.h"
 #include "Types.h"
 #include "platform/linux/AsioMainQueue.h"
-#include "platform/linux/LinuxProcess.h"
+#include "platform/posix/PosixProcess.h"
 #include "platform/linux/SqliteVPNStore.h"
 
 using namespace vxm;
@@ -65,7 +65,7 @@ int seed(int argc, char** argv) {
         (void)std::fputs("Usage: vxm-bench-seed <store> <count> <document> [--connect-last]\n", stderr);
         return 2;
     }
-    platform::LinuxProcess process;
+    platform::PosixProcess process;
     const std::optional<std::string> document = process.readFile(argv[3], tunnel::kMaxDocumentBytes);
     if (!document) {
         (void)std::fprintf(stderr, "vxm-bench-seed: cannot read %s\n", argv[3]);

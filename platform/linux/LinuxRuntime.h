@@ -6,8 +6,8 @@
 #include "platform/Process.h"
 #include "platform/VPNStore.h"
 #include "platform/linux/AsioMainQueue.h"
-#include "platform/linux/LinuxProcess.h"
 #include "platform/linux/VPNStoreChoice.h"
+#include "platform/posix/PosixProcess.h"
 
 namespace vxm::platform {
 
@@ -25,7 +25,7 @@ public:
     VPNConfigurationStore& vpnStore() { return *store_; }
 
 private:
-    LinuxProcess process_;  // first: it fills closed standard descriptors
+    PosixProcess process_;  // first: it fills closed standard descriptors
     AsioMainQueue mainQueue_;
     std::unique_ptr<VPNConfigurationStore> store_;
 };

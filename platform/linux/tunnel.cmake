@@ -1,8 +1,7 @@
 # This machine's side of the tool's platform: the main loop on Asio, the
-# process, and the VPN configuration store embedded in SQLite.
+# process (POSIX), and the VPN configuration store embedded in SQLite.
 add_library(vxm_platform_linux STATIC
   ${CMAKE_CURRENT_LIST_DIR}/AsioMainQueue.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/LinuxProcess.cpp
   ${CMAKE_CURRENT_LIST_DIR}/OperationQueue.cpp
   ${CMAKE_CURRENT_LIST_DIR}/ProviderConfigurationCoding.cpp
   ${CMAKE_CURRENT_LIST_DIR}/SqliteDatabase.cpp
@@ -16,4 +15,4 @@ add_library(vxm_platform_linux STATIC
   ${CMAKE_CURRENT_LIST_DIR}/StoreObservers.cpp
   ${CMAKE_CURRENT_LIST_DIR}/StoreQueries.cpp
 )
-target_link_libraries(vxm_platform_linux PUBLIC vxm_platform asio SQLite::SQLite3)
+target_link_libraries(vxm_platform_linux PUBLIC vxm_platform vxm_platform_posix asio SQLite::SQLite3)

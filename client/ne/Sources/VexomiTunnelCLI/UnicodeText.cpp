@@ -3,296 +3,77 @@
 #include <algorithm>
 #include <array>
 #include <cstddef>
-#include <cstdint>
-#include <iterator>
 #include <vector>
+
+#include <utf8proc.h>
 
 namespace vxm::tunnel {
 namespace {
 
-struct DecompositionEntry {
-    char32_t codePoint;
-    std::uint16_t offset;  // into kDecompositionPool
-    std::uint8_t length;
-};
-
-struct CombiningClassRun {
-    char32_t first;
-    char32_t last;
-    std::uint8_t combiningClass;
-};
-
-#include "UnicodeTables.inc"
-
-// Hangul syllables decompose by arithmetic into a leading consonant, a vowel
-// and, for some, a trailing consonant.
-constexpr char32_t kHangulSyllableFirst = 0xAC00;
-constexpr char32_t kHangulLeadFirst = 0x1100;
-constexpr char32_t kHangulVowelFirst = 0x1161;
-constexpr char32_t kHangulTrailBase = 0x11A7;  // one before the first trailing consonant
-constexpr char32_t kHangulVowelCount = 21;
-constexpr char32_t kHangulTrailCount = 28;
-constexpr char32_t kHangulSyllableCount = 19 * kHangulVowelCount * kHangulTrailCount;
-
-static_assert(kMaxDecompositionLength >= 3, "a Hangul syllable decomposes into up to three jamo");
-
-constexpr char32_t kMalformed = 0xFFFFFFFF;
+// Canonical decomposition, then canonical ordering: normalization form D.
+// UTF8PROC_STABLE only restricts composition, which this never asks for.
+constexpr auto kDecompose = static_cast<utf8proc_option_t>(UTF8PROC_DECOMPOSE | UTF8PROC_STABLE);
 
 bool isAscii(char byte) { return static_cast<unsigned char>(byte) < 0x80; }
 
-// Decodes the code point at text[pos] and moves pos past it, or returns
-// kMalformed (pos unchanged) for an ill-formed sequence: a stray continuation
-// byte, a truncated sequence, an overlong form, a surrogate or a value past
-// U+10FFFF.
-char32_t decodeNext(std::string_view text, std::size_t& pos) {
-    const auto byteAt = [&](std::size_t index) { return static_cast<unsigned char>(text[index]); };
-    const unsigned lead = byteAt(pos);
-    if (lead < 0x80) {
-        ++pos;
-        return lead;
-    }
-    std::size_t length = 0;
-    char32_t codePoint = 0;
-    unsigned secondLow = 0x80;
-    unsigned secondHigh = 0xBF;
-    if (lead >= 0xC2 && lead <= 0xDF) {
-        length = 2;
-        codePoint = lead & 0x1F;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-        length = 3;
-        codePoint = lead & 0x0F;
-        secondLow = lead == 0xE0 ? 0xA0 : 0x80;
-        secondHigh = lead == 0xED ? 0x9F : 0xBF;
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-        length = 4;
-        codePoint = lead & 0x07;
-        secondLow = lead == 0xF0 ? 0x90 : 0x80;
-        secondHigh = lead == 0xF4 ? 0x8F : 0xBF;
-    } else {
-        return kMalformed;
-    }
-    if (text.size() - pos < length) {
-        return kMalformed;
-    }
-    for (std::size_t i = 1; i < length; ++i) {
-        const unsigned byte = byteAt(pos + i);
-        const unsigned low = i == 1 ? secondLow : 0x80;
-        const unsigned high = i == 1 ? secondHigh : 0xBF;
-        if (byte < low || byte > high) {
-            return kMalformed;
-        }
-        codePoint = (codePoint << 6) | (byte & 0x3F);
-    }
-    pos += length;
-    return codePoint;
+const utf8proc_uint8_t* bytesOf(std::string_view text) {
+    return reinterpret_cast<const utf8proc_uint8_t*>(text.data());
 }
 
-// Whether canonical decomposition leaves the code point as it is and where it
-// is: it has no canonical mapping, is no Hangul syllable and has class 0.
-bool isStable(char32_t codePoint) {
-    const std::size_t block = codePoint >> kStabilityBlockBits;
-    if (block >= std::size(kStabilityBlocks)) {
+// The code points of a text in normalization form D. Most names fit in a
+// buffer on the stack; a longer decomposition is redone into one on the heap.
+class Decomposition {
+public:
+    // False when the text is not well-formed UTF-8: utf8proc refuses the whole
+    // text then (UTF8PROC_ERROR_INVALIDUTF8), whatever the fault (a stray
+    // continuation byte, a truncated sequence, an overlong form, a surrogate,
+    // a value past U+10FFFF), and replaces nothing.
+    bool decompose(std::string_view text) {
+        const auto length = static_cast<utf8proc_ssize_t>(text.size());
+        utf8proc_ssize_t count = utf8proc_decompose(bytesOf(text), length, inline_.data(),
+                                                    static_cast<utf8proc_ssize_t>(inline_.size()), kDecompose);
+        if (count > static_cast<utf8proc_ssize_t>(inline_.size())) {
+            heap_.resize(static_cast<std::size_t>(count));
+            count = utf8proc_decompose(bytesOf(text), length, heap_.data(), count, kDecompose);
+        }
+        if (count < 0) {
+            return false;
+        }
+        size_ = static_cast<std::size_t>(count);
         return true;
     }
-    const std::uint64_t mask = kStabilityMasks[kStabilityBlocks[block]];
-    return ((mask >> (codePoint & ((1U << kStabilityBlockBits) - 1))) & 1U) == 0;
-}
 
-std::uint8_t combiningClass(char32_t codePoint) {
-    if (isStable(codePoint)) {
-        return 0;
+    bool operator==(const Decomposition& other) const {
+        return std::equal(begin(), begin() + size_, other.begin(), other.begin() + other.size_);
     }
-    const auto* const end = std::end(kCombiningClassRuns);
-    const auto* const run = std::partition_point(
-        std::begin(kCombiningClassRuns), end, [codePoint](const CombiningClassRun& r) { return r.last < codePoint; });
-    return run != end && run->first <= codePoint ? run->combiningClass : 0;
-}
 
-const DecompositionEntry* findDecomposition(char32_t codePoint) {
-    const auto* const end = std::end(kDecompositions);
-    const auto* const entry = std::partition_point(
-        std::begin(kDecompositions), end,
-        [codePoint](const DecompositionEntry& e) { return e.codePoint < codePoint; });
-    return entry != end && entry->codePoint == codePoint ? entry : nullptr;
-}
+private:
+    const utf8proc_int32_t* begin() const { return heap_.empty() ? inline_.data() : heap_.data(); }
 
-enum class TextKind {
-    malformed,  // not well-formed UTF-8
-    stable,     // well-formed, and its own canonical decomposition
-    unstable,   // well-formed, and holds a code point that decomposition changes or reorders
+    std::array<utf8proc_int32_t, 64> inline_{};
+    std::vector<utf8proc_int32_t> heap_;
+    std::size_t size_ = 0;
 };
 
-TextKind classify(std::string_view text) {
-    bool stable = true;
-    std::size_t pos = 0;
-    while (pos < text.size()) {
-        if (isAscii(text[pos])) {
-            ++pos;
-            continue;
-        }
-        const char32_t codePoint = decodeNext(text, pos);
-        if (codePoint == kMalformed) {
-            return TextKind::malformed;
-        }
-        stable = stable && isStable(codePoint);
-    }
-    return stable ? TextKind::stable : TextKind::unstable;
+// Whether both texts are well-formed and have equal decompositions.
+bool equalDecompositions(std::string_view a, std::string_view b) {
+    Decomposition decomposedA;
+    Decomposition decomposedB;
+    return decomposedA.decompose(a) && decomposedB.decompose(b) && decomposedA == decomposedB;
 }
 
 bool isWellFormed(std::string_view text) {
-    std::size_t pos = 0;
-    while (pos < text.size()) {
-        if (decodeNext(text, pos) == kMalformed) {
+    utf8proc_ssize_t pos = 0;
+    const auto length = static_cast<utf8proc_ssize_t>(text.size());
+    while (pos < length) {
+        utf8proc_int32_t codePoint = 0;
+        const utf8proc_ssize_t read = utf8proc_iterate(bytesOf(text) + pos, length - pos, &codePoint);
+        if (read <= 0) {
             return false;
         }
+        pos += read;
     }
     return true;
-}
-
-struct Mark {
-    char32_t codePoint;
-    std::uint8_t combiningClass;
-};
-
-// The full canonical decomposition of a well-formed UTF-8 text, one code
-// point at a time, before canonical ordering.
-class DecomposedStream {
-public:
-    explicit DecomposedStream(std::string_view text) : text_(text) {}
-
-    // The next code point, or false at the end.
-    bool peek(Mark& mark) {
-        if (index_ == count_ && !refill()) {
-            return false;
-        }
-        mark = pending_[index_];
-        return true;
-    }
-
-    void pop() { ++index_; }
-
-private:
-    bool refill() {
-        if (pos_ == text_.size()) {
-            return false;
-        }
-        const char32_t codePoint = decodeNext(text_, pos_);
-        index_ = 0;
-        count_ = 0;
-        if (isStable(codePoint)) {
-            pending_[count_++] = {codePoint, 0};
-        } else if (codePoint - kHangulSyllableFirst < kHangulSyllableCount) {
-            const char32_t index = codePoint - kHangulSyllableFirst;
-            const char32_t trail = index % kHangulTrailCount;
-            pending_[count_++] = {kHangulLeadFirst + index / (kHangulVowelCount * kHangulTrailCount), 0};
-            pending_[count_++] = {kHangulVowelFirst + (index / kHangulTrailCount) % kHangulVowelCount, 0};
-            if (trail != 0) {
-                pending_[count_++] = {kHangulTrailBase + trail, 0};
-            }
-        } else if (const DecompositionEntry* entry = findDecomposition(codePoint)) {
-            for (std::size_t i = 0; i < entry->length; ++i) {
-                const char32_t part = kDecompositionPool[entry->offset + i];
-                pending_[count_++] = {part, combiningClass(part)};
-            }
-        } else {
-            pending_[count_++] = {codePoint, combiningClass(codePoint)};
-        }
-        return true;
-    }
-
-    std::string_view text_;
-    std::size_t pos_ = 0;
-    std::array<Mark, kMaxDecompositionLength> pending_;  // the first count_ are set
-    std::size_t count_ = 0;
-    std::size_t index_ = 0;
-};
-
-// One code point of a decomposition and the non-starters (class > 0) that
-// follow it: canonical ordering never moves a mark out of its segment. Short
-// segments stay on the stack; a long run of marks spills to the heap.
-class Segment {
-public:
-    // Reads the next segment of the stream and puts it in canonical order;
-    // false at the end.
-    bool read(DecomposedStream& stream) {
-        size_ = 0;
-        spill_.clear();
-        Mark mark{};
-        if (!stream.peek(mark)) {
-            return false;
-        }
-        do {
-            push(mark);
-            stream.pop();
-        } while (stream.peek(mark) && mark.combiningClass != 0);
-        sortByCombiningClass();
-        return true;
-    }
-
-    bool operator==(const Segment& other) const {
-        return std::equal(begin(), end(), other.begin(), other.end(),
-                          [](const Mark& x, const Mark& y) { return x.codePoint == y.codePoint; });
-    }
-
-private:
-    static constexpr std::size_t kInlineCapacity = 32;
-
-    const Mark* begin() const { return spill_.empty() ? inline_.data() : spill_.data(); }
-    const Mark* end() const { return begin() + size_; }
-
-    void push(const Mark& mark) {
-        if (size_ < kInlineCapacity) {
-            inline_[size_++] = mark;
-            return;
-        }
-        if (spill_.empty()) {
-            spill_.assign(inline_.begin(), inline_.end());
-        }
-        spill_.push_back(mark);
-        ++size_;
-    }
-
-    // A stable sort by class: marks of equal class keep their order, and
-    // the leading starter (class 0) stays first.
-    void sortByCombiningClass() {
-        const auto byClass = [](const Mark& x, const Mark& y) { return x.combiningClass < y.combiningClass; };
-        if (!spill_.empty()) {
-            std::stable_sort(spill_.begin(), spill_.end(), byClass);
-            return;
-        }
-        for (std::size_t i = 1; i < size_; ++i) {
-            const Mark mark = inline_[i];
-            std::size_t j = i;
-            for (; j > 0 && byClass(mark, inline_[j - 1]); --j) {
-                inline_[j] = inline_[j - 1];
-            }
-            inline_[j] = mark;
-        }
-    }
-
-    std::array<Mark, kInlineCapacity> inline_;  // the first size_ are set
-    std::size_t size_ = 0;
-    std::vector<Mark> spill_;
-};
-
-bool equalDecompositions(std::string_view a, std::string_view b) {
-    DecomposedStream streamA(a);
-    DecomposedStream streamB(b);
-    Segment segmentA;
-    Segment segmentB;
-    while (true) {
-        const bool moreA = segmentA.read(streamA);
-        const bool moreB = segmentB.read(streamB);
-        if (moreA != moreB) {
-            return false;
-        }
-        if (!moreA) {
-            return true;
-        }
-        if (!(segmentA == segmentB)) {
-            return false;
-        }
-    }
 }
 
 }  // namespace
@@ -325,21 +106,9 @@ bool canonicallyEqual(std::string_view a, std::string_view b) {
             break;
         }
     }
-    const std::string_view restA = a.substr(start);
-    const std::string_view restB = b.substr(start);
-    const TextKind kindA = classify(restA);
-    const TextKind kindB = classify(restB);
-    if (kindA == TextKind::malformed || kindB == TextKind::malformed) {
-        return false;
-    }
-    if (kindA == TextKind::stable && kindB == TextKind::stable) {
-        return false;  // both rests are their own decompositions, and differ
-    }
-    // The common part ends before an ASCII byte, so it is well-formed on its own or not at all.
-    if (!isWellFormed(a.substr(0, start))) {
-        return false;
-    }
-    return equalDecompositions(restA, restB);
+    // The common part ends before an ASCII byte, so it is well-formed on its
+    // own or not at all.
+    return equalDecompositions(a.substr(start), b.substr(start)) && isWellFormed(a.substr(0, start));
 }
 
 }  // namespace vxm::tunnel

@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "Commands.h"
-#include "platform/linux/LinuxProcess.h"
+#include "platform/posix/PosixProcess.h"
 #include "platform/linux/LinuxRuntime.h"
 
 int main(int argc, char** argv) {
@@ -13,7 +13,7 @@ int main(int argc, char** argv) {
         runtime.emplace();
     } catch (const std::exception& error) {
         // Out of file descriptors for the main loop, say: answer all the same.
-        vxm::platform::LinuxProcess process;
+        vxm::platform::PosixProcess process;
         return vxm::tunnel::failToRun(process, error.what());
     }
     return vxm::tunnel::runTool(std::vector<std::string>(argv, argv + argc),

@@ -27,6 +27,15 @@ TEST(CanonicallyEqualTest, Table) {
         {"a\x80\u00E9", "a\x80" "e\u0301", false},             // ill-formed before the difference
         {"\u00E9\xED\xA0\x80", "e\u0301\xED\xA0\x80", false},          // a surrogate
         {"\u00E9\xF4\x90\x80\x80", "e\u0301\xF4\x90\x80\x80", false},  // past U+10FFFF
+        {"\u00E9\xC0\xAF", "e\u0301\xC0\xAF", false},            // an overlong form
+        {"\u00E9\xE2\x82", "e\u0301\xE2\x82", false},            // truncated at the end
+        {"\x80" "a\u00E9", "\x80" "ae\u0301", false},             // ill-formed before the last ASCII
+        {"a\x80\xC3", "a\x80\xC3", true},                        // the same bytes, ill-formed or not
+        {"a\u0301\U00010EFD", "a\U00010EFD\u0301", true},       // class 220, new in Unicode 15
+        {"\u00C9", "e\u0301", false},                             // no case folding
+        {"\u00E9", "e", false},                                   // no mark stripped
+        {"\uFB01", "fi", false},                                  // no compatibility mapping
+        {"caf\u00E9\u00AD", "cafe\u0301", false},                // no ignorable dropped
     };
     for (const auto& [a, b, equal] : cases) {
         EXPECT_EQ(canonicallyEqual(a, b), equal) << testing::PrintToString(a) << " " << testing::PrintToString(b);

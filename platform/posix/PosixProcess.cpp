@@ -1,4 +1,4 @@
-#include "platform/linux/LinuxProcess.h"
+#include "platform/posix/PosixProcess.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -12,7 +12,7 @@
 
 namespace vxm::platform {
 
-LinuxProcess::LinuxProcess() {
+PosixProcess::PosixProcess() {
     (void)std::signal(SIGPIPE, SIG_IGN);
     // A standard stream the parent closed would be the number of the next
     // file opened (the store, say), and the response would be written into
@@ -27,7 +27,7 @@ LinuxProcess::LinuxProcess() {
 // Straight to the descriptor, not through stdout's buffer: what write reports
 // is then what reached the reader, and nothing is left for the exit to flush
 // (or to fail to flush, unseen).
-bool LinuxProcess::writeStandardOutput(std::string_view text) {
+bool PosixProcess::writeStandardOutput(std::string_view text) {
     while (!text.empty()) {
         const ssize_t written = ::write(STDOUT_FILENO, text.data(), text.size());
         if (written < 0 && errno == EINTR) {
@@ -49,11 +49,11 @@ bool LinuxProcess::writeStandardOutput(std::string_view text) {
 }
 
 // A failed write has no one to be reported to: the stream is the report.
-void LinuxProcess::writeStandardError(std::string_view text) {
+void PosixProcess::writeStandardError(std::string_view text) {
     (void)std::fwrite(text.data(), 1, text.size(), stderr);
 }
 
-void LinuxProcess::exit(int status) {
+void PosixProcess::exit(int status) {
     (void)std::fflush(stdout);
     (void)std::fflush(stderr);
     // _Exit runs no atexit handlers and no static destructors, so it is safe
@@ -61,7 +61,7 @@ void LinuxProcess::exit(int status) {
     std::_Exit(status);
 }
 
-std::optional<std::string> LinuxProcess::readFile(const std::string& path, std::size_t maxBytes) {
+std::optional<std::string> PosixProcess::readFile(const std::string& path, std::size_t maxBytes) {
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) {
         return std::nullopt;
@@ -71,7 +71,7 @@ std::optional<std::string> LinuxProcess::readFile(const std::string& path, std::
     return contents;
 }
 
-std::optional<std::string> LinuxProcess::readStandardInput(std::size_t maxBytes) {
+std::optional<std::string> PosixProcess::readStandardInput(std::size_t maxBytes) {
     return readDescriptor(STDIN_FILENO, maxBytes);
 }
 

@@ -12,7 +12,7 @@ namespace vxm::platform {
 // The running process: standard output written straight to its descriptor,
 // standard error through the C stream, POSIX file reads, and an exit that
 // ends the process without running destructors.
-class LinuxProcess final : public Process {
+class PosixProcess final : public Process {
 public:
     // Ignores SIGPIPE for the whole process, so that writing to a pipe whose
     // reader has gone fails with EPIPE, to be reported, instead of ending the
@@ -20,7 +20,7 @@ public:
     // 2 that is closed, so that no file opened later takes a stream's place
     // and writes to a closed stream still fail. Construct it before anything
     // opens a descriptor.
-    LinuxProcess();
+    PosixProcess();
 
     [[nodiscard]] bool writeStandardOutput(std::string_view text) override;
     void writeStandardError(std::string_view text) override;

@@ -1,4 +1,4 @@
-#include "platform/linux/LinuxProcess.h"
+#include "platform/posix/PosixProcess.h"
 
 #include <string>
 #include <thread>
@@ -11,14 +11,14 @@
 namespace vxm::platform {
 namespace {
 
-TEST(LinuxProcessTest, ReadsAtMostMaxBytesAndNothingOfWhatCannotBeRead) {
-    EXPECT_EQ(LinuxProcess().readFile("/dev/zero", 200000), std::string(200000, '\0'));  // endless
-    EXPECT_EQ(LinuxProcess().readFile("/", 9), std::nullopt);  // a folder fails on read
+TEST(PosixProcessTest, ReadsAtMostMaxBytesAndNothingOfWhatCannotBeRead) {
+    EXPECT_EQ(PosixProcess().readFile("/dev/zero", 200000), std::string(200000, '\0'));  // endless
+    EXPECT_EQ(PosixProcess().readFile("/", 9), std::nullopt);  // a folder fails on read
 }
 
 // Whether the whole answer got out, told by the status a child ends with
 // through an exit from another thread.
-TEST(LinuxProcessTest, WriteSaysWhetherTheOutputGotOutAndExitEndsFromAnyThread) {
+TEST(PosixProcessTest, WriteSaysWhetherTheOutputGotOutAndExitEndsFromAnyThread) {
     for (const auto& [output, status] : {std::pair{"/dev/null", 7}, {"/dev/full", 1}, {"a pipe without reader", 1}}) {
         int fds[2];
         ASSERT_EQ(::pipe(fds), 0);
@@ -27,7 +27,7 @@ TEST(LinuxProcessTest, WriteSaysWhetherTheOutputGotOutAndExitEndsFromAnyThread) 
         ASSERT_GE(child, 0);
         if (child == 0) {
             ::dup2(output[0] == '/' ? ::open(output, O_WRONLY) : fds[1], STDOUT_FILENO);
-            LinuxProcess process;
+            PosixProcess process;
             const bool written = process.writeStandardOutput(std::string(100000, 'x'));
             std::thread([&] { process.exit(written ? 7 : 1); }).join();
             ::_exit(99);

@@ -1,0 +1,22 @@
+// vxm-tunnel on macOS: the system's VPN configurations through
+// NetworkExtension, the main dispatch queue under an application without a
+// window, and the POSIX process.
+#import <Foundation/Foundation.h>
+
+#include <string>
+#include <vector>
+
+#include "Commands.h"
+#include "platform/mac/MacMainQueue.h"
+#include "platform/mac/MacVPNStore.h"
+#include "platform/posix/PosixProcess.h"
+
+int main(int argc, char** argv) {
+    using namespace vxm;
+    @autoreleasepool {
+        platform::PosixProcess process;  // first: it fills closed standard descriptors
+        platform::MacMainQueue mainQueue;
+        platform::MacVPNStore store;
+        return tunnel::runTool(std::vector<std::string>(argv, argv + argc), {mainQueue, store, process});
+    }
+}

@@ -1,0 +1,3 @@
+// GNUstep's headers look for the blocks runtime under this name; Debian's
+// libblocksruntime-dev installs it as <Block.h>.
+#include <Block.h>
