@@ -110,9 +110,9 @@ public:
 
     Result<std::vector<VpnProfile>> vpnProfiles(const std::string& serviceType) override {
         try {
+            auto paths = get<std::vector<sdbus::ObjectPath>>(kSettingsPath, kSettings, "ListConnections");
             std::vector<std::optional<Settings>> all;
-            if (std::optional<sdbus::Error> failure =
-                    allSettings(get<std::vector<sdbus::ObjectPath>>(kSettingsPath, kSettings, "ListConnections"), all)) {
+            if (std::optional<sdbus::Error> failure = allSettings(paths, all)) {
                 return errorOf(*failure, "list its connection profiles");
             }
             std::vector<VpnProfile> profiles;
