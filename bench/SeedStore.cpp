@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // vxm-bench-seed <store> <count> <document> [--connect-last]
 //
 // Fills a new VPN configuration store with <count> sites of the client, named

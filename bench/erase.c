@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 /* erase <store> replace|remove plain|erased
  *
  * What erasing a private key costs, measured on SQLite alone: replaces the

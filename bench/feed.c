@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 /* feed <file> <program> [arguments...]
  *
  * Runs the program with the file as its standard input, so that hyperfine can

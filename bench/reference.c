@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 /* reference <store>
  *
  * The floor of any status: opens the store file with SQLite, reads every

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 /* wakeup latency <tool> <document> <trials>
  * wakeup idle <tool> <document> <seconds>
  *

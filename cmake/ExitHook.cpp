@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Linked, with -Wl,--wrap=_Exit, into the programs of the AddressSanitizer and
 // coverage builds only. The programs end through _Exit, which skips what those
 // builds do at exit: the leak check, and writing out gcov's counters. Here that

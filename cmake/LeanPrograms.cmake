@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 # How the shipped programs are linked. A run of vxm-tunnel is a few
 # milliseconds, and most of that is the dynamic loader resolving symbols of
 # libstdc++ and SQLite: the programs carry both inside instead (and utf8proc

@@ -1,5 +1,7 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "launcher/AppDelegate.h"
 
+#include <algorithm>
 #include <chrono>
 #include <optional>
 
@@ -14,6 +16,20 @@ namespace {
 constexpr std::string_view kDocumentSuffix = ".vxm";
 constexpr std::string_view kAgentVerb = "import";
 constexpr std::chrono::milliseconds kLaunchCheckDelay{500};
+
+// Whether a path names a document: it ends in ".vxm" in any mix of ASCII
+// cases, as the desktop's file-type databases match it (Launch Services, and
+// the shared MIME database through its legacy glob list, ignore case), so
+// that every document the desktop opens with the launcher reaches the agent.
+bool isDocument(std::string_view path) {
+    if (path.size() < kDocumentSuffix.size()) {
+        return false;
+    }
+    const std::string_view end = path.substr(path.size() - kDocumentSuffix.size());
+    return std::equal(end.begin(), end.end(), kDocumentSuffix.begin(), [](char a, char b) {
+        return (a >= 'A' && a <= 'Z' ? static_cast<char>(a - 'A' + 'a') : a) == b;
+    });
+}
 
 // The path a document item stands for: a file URL's path, else the item's
 // string verbatim; none for an item that is neither.
@@ -53,7 +69,7 @@ void AppDelegate::handleOpen(const platform::AppleEventDescriptor& event,
             continue;
         }
         const std::optional<std::string> path = documentPath(*item);
-        if (path && path->ends_with(kDocumentSuffix)) {
+        if (path && isDocument(*path)) {
             runToExit(agentPath, {std::string(kAgentVerb), *path});
         }
     }

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // vxm-launcher on macOS: the bundle's main executable. Documents come as the
 // open-documents Apple event; the agent lies in the bundle.
 #import <Foundation/Foundation.h>

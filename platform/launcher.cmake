@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 # The launcher's platform. Its interfaces are the headers Application.h,
 # AppleEvent.h, ChildProcess.h and LaunchEnvironment.h; here is each
 # platform's implementation.

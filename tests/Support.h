@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 // What tests on this machine share: a temporary folder, file bytes, and a

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 # Vexomi.app in the build folder: the generated Info.plist, and the launcher
 # (the bundle's executable) and the tool in Contents/MacOS/, signed.
 #

@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: Apache-2.0
 """Checks the generated macOS bundle resources as property lists.
 
 Usage: check_mac_resources.py <folder> <app identifier> <document type>

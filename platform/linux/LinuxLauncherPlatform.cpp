@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "platform/linux/LinuxLauncherPlatform.h"
 
 #include <unistd.h>
@@ -6,6 +7,7 @@
 #include <cstdlib>
 #include <memory>
 #include <string>
+#include <system_error>
 #include <utility>
 
 #include "platform/linux/LinuxLauncherDocuments.h"
@@ -39,6 +41,38 @@ std::string workingFolder() {
 }
 
 }  // namespace
+
+void LauncherMainQueue::asyncAfter(std::chrono::milliseconds delay, Work work) {
+    {
+        const std::lock_guard lock(mutex_);
+        pending_.emplace(std::chrono::steady_clock::now() + delay, std::move(work));
+    }
+    queued_.notify_one();
+}
+
+std::unique_ptr<MainQueue::Watch> LauncherMainQueue::watchReadable(int /*fd*/, std::function<void()> /*onReadable*/) {
+    throw std::system_error(std::make_error_code(std::errc::operation_not_supported), "watching a descriptor");
+}
+
+void LauncherMainQueue::run() {
+    std::unique_lock lock(mutex_);
+    for (;;) {
+        if (pending_.empty()) {
+            queued_.wait(lock);
+            continue;
+        }
+        const auto first = pending_.begin();
+        if (first->first > std::chrono::steady_clock::now()) {
+            queued_.wait_until(lock, first->first);
+            continue;
+        }
+        Work work = std::move(first->second);
+        pending_.erase(first);
+        lock.unlock();
+        work();
+        lock.lock();
+    }
+}
 
 void LinuxAppleEventManager::setEventHandler(Handler handler, FourCharCode eventClass, FourCharCode eventID) {
     handlers_[{eventClass, eventID}] = std::move(handler);

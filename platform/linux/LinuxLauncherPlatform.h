@@ -1,7 +1,13 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
+#include <chrono>
+#include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <map>
+#include <memory>
+#include <mutex>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -19,6 +25,25 @@ namespace vxm::platform {
 // agent). Empty for a path without a folder, so that nothing is run from
 // wherever the launcher happens to be started.
 std::string agentPathForExecutable(std::string_view executablePath);
+
+// The launcher's main queue: work waits in a list under a mutex and the loop
+// sleeps on a condition variable until the first item comes due. It makes no
+// file descriptor, so a launcher out of them still hands its documents over.
+// run() never returns: the launcher ends through Application::terminate.
+class LauncherMainQueue final : public MainQueue {
+public:
+    void async(Work work) override { asyncAfter(std::chrono::milliseconds{0}, std::move(work)); }
+    void asyncAfter(std::chrono::milliseconds delay, Work work) override;
+    // The launcher watches no descriptor: throws std::system_error.
+    [[nodiscard]] std::unique_ptr<Watch> watchReadable(int fd, std::function<void()> onReadable) override;
+    void run() override;
+
+private:
+    std::mutex mutex_;
+    std::condition_variable queued_;
+    // By the time each comes due; equal times in queuing order.
+    std::multimap<std::chrono::steady_clock::time_point, Work> pending_;
+};
 
 // Hands events to the handler registered for their class and identifier.
 class LinuxAppleEventManager : public AppleEventManager {

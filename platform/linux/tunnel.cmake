@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 # This machine's side of the tool's platform: the main loop on Asio, the
 # process (POSIX), and the VPN configuration store embedded in SQLite.
 add_library(vxm_platform_linux STATIC

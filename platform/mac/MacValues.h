@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // Conversions between Foundation's values and the platform's, for the macOS
 // sources only (Objective-C++). They build with and without ARC: they send

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 # The macOS side of both programs' platform: Objective-C++ with ARC over the
 # SDK's own headers (never the stand-ins in check/, which only the syntax
 # check on other systems uses). The process is the POSIX one.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Compile-only: every Apple method, property, block type and constant the
 // macOS sources use, each assigned to (or compared with) a value of exactly
 // the type Apple documents. Here it checks our stand-in declarations; the

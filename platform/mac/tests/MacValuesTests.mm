@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The decisions of the macOS conversions, run against GNUstep's Foundation
 // (without ARC, which needs a runtime Debian does not package) by
 // `scripts/check macos`.

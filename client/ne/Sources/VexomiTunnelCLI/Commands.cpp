@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "Commands.h"
 
 #include <algorithm>
@@ -170,11 +171,17 @@ void waitForActive(const Application& app, std::vector<ManagerRef> managers) {
 }  // namespace
 
 std::optional<std::string> Run::argValue(std::string_view option) const {
-    auto found = std::find(args.begin(), args.end(), option);
-    if (found == args.end() || std::next(found) == args.end()) {
-        return std::nullopt;
+    for (auto arg = args.begin(); arg != args.end(); ++arg) {
+        if (*arg == option) {
+            return std::next(arg) == args.end() ? std::nullopt : std::optional(*std::next(arg));
+        }
+        // The joined form, as every GNU tool takes it: an invocation meant for
+        // one site must never read as one for all of them.
+        if (arg->size() > option.size() && arg->starts_with(option) && (*arg)[option.size()] == '=') {
+            return arg->substr(option.size() + 1);
+        }
     }
-    return *std::next(found);
+    return std::nullopt;
 }
 
 void dispatchCommand(const Run& run) {
@@ -291,10 +298,17 @@ void handleWait(const Run& run) {
     });
 }
 
-int runTool(std::vector<std::string> args, Application app) {
+bool hasCommandWord(const std::vector<std::string>& args, platform::Process& process) {
     if (args.size() < 2) {
-        app.process.writeStandardError(kUsage);
-        app.process.exit(1);
+        process.writeStandardError(kUsage);
+        process.exit(1);
+        return false;
+    }
+    return true;
+}
+
+int runTool(std::vector<std::string> args, Application app) {
+    if (!hasCommandWord(args, app.process)) {
         return 1;
     }
     auto run = std::make_shared<Run>(Run{std::move(args), {}, app});

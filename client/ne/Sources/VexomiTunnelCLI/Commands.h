@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 #include <optional>
@@ -25,9 +26,10 @@ struct Run {
     std::string command;
     Application app;
 
-    // The argument after the first one equal to `option`, unchanged (it may
-    // itself begin with "--", or be empty); none when the option is absent or
-    // stands last.
+    // The value of the first argument that is `option` or `option=<value>`:
+    // for the former the argument after it, unchanged (it may itself begin
+    // with "--", or be empty), none when it stands last; for the latter what
+    // follows the "=". None when neither form is given.
     [[nodiscard]] std::optional<std::string> argValue(std::string_view option) const;
 };
 
@@ -42,8 +44,14 @@ void handleStatus(const Run& run);
 void handleWait(const Run& run);
 void handleRemove(const Run& run);
 
+// True when the process arguments, program path first, hold a command word;
+// otherwise prints the usage line, ends the process with 1 and returns false.
+// Needs nothing but the process, so a run that could not set up its platform
+// still says what it lacks.
+bool hasCommandWord(const std::vector<std::string>& args, platform::Process& process);
+
 // Runs vxm-tunnel with the process arguments, program path first: checks for
-// a command word, queues the dispatcher on the main queue and runs the loop.
+// a command word (hasCommandWord), queues the dispatcher on the main queue and runs the loop.
 // An exception that escapes the loop ends the run through failToRun. The run
 // ends through process.exit; returns 0 only if the loop ever returns.
 int runTool(std::vector<std::string> args, Application app);

@@ -1,9 +1,11 @@
+// SPDX-License-Identifier: Apache-2.0
 // vxm-tunnel on macOS: the system's VPN configurations through
 // NetworkExtension, the main dispatch queue under an application without a
 // window, and the POSIX process.
 #import <Foundation/Foundation.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "Commands.h"
@@ -15,8 +17,12 @@ int main(int argc, char** argv) {
     using namespace vxm;
     @autoreleasepool {
         platform::PosixProcess process;  // first: it fills closed standard descriptors
+        std::vector<std::string> args(argv, argv + argc);
+        if (!tunnel::hasCommandWord(args, process)) {  // before anything that may fail for want of resources
+            return 1;
+        }
         platform::MacMainQueue mainQueue;
         platform::MacVPNStore store;
-        return tunnel::runTool(std::vector<std::string>(argv, argv + argc), {mainQueue, store, process});
+        return tunnel::runTool(std::move(args), {mainQueue, store, process});
     }
 }

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include <exception>
 #include <optional>
 #include <string>
@@ -8,14 +9,19 @@
 #include "platform/linux/LinuxRuntime.h"
 
 int main(int argc, char** argv) {
+    std::vector<std::string> args(argv, argv + argc);
+    vxm::platform::PosixProcess process;  // first: it fills closed standard descriptors
+    // Before the runtime, which may fail for want of descriptors: a missing
+    // command word is told as such whatever the limits.
+    if (!vxm::tunnel::hasCommandWord(args, process)) {
+        return 1;
+    }
     std::optional<vxm::platform::LinuxRuntime> runtime;
     try {
         runtime.emplace();
     } catch (const std::exception& error) {
         // Out of file descriptors for the main loop, say: answer all the same.
-        vxm::platform::PosixProcess process;
         return vxm::tunnel::failToRun(process, error.what());
     }
-    return vxm::tunnel::runTool(std::vector<std::string>(argv, argv + argc),
-                                {runtime->mainQueue(), runtime->vpnStore(), runtime->process()});
+    return vxm::tunnel::runTool(std::move(args), {runtime->mainQueue(), runtime->vpnStore(), process});
 }

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Feeds arbitrary bytes to the document decoder. Besides not crashing, a
 // failure's description quotes nothing of the document, which holds a private
 // key: it is printable ASCII and quotes only the keys the decoder looks for.

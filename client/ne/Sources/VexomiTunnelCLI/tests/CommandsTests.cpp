@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "Commands.h"
 
 #include <regex>
@@ -122,6 +123,8 @@ TEST(CommandLineTest, EachCaseWithCompletionsAtOnceLaterOrOnOtherThreads) {
          .out = failure("Cannot read config file: --x\xEF\xBF\xBD"), .exit = 1},
         {.args = kStdin, .document = "[1]", .out = failure("Invalid config JSON: the document is not a JSON object"),
          .exit = 1},
+        {.args = kStdin, .document = kHome + std::string(kMaxDocumentBytes - kHome.size(), ' '), .out = kStarted,
+         .journal = kStartAll, .after = "home1*"},
         {.args = kStdin, .document = std::string(kMaxDocumentBytes + 1, ' '),
          .out = failure("Invalid config JSON: the document is larger than 1048576 bytes"), .exit = 1},
         {.args = kStdin, .document = kHome, .fail = "load",
@@ -139,7 +142,17 @@ TEST(CommandLineTest, EachCaseWithCompletionsAtOnceLaterOrOnOtherThreads) {
         {.args = {"stop"}, .stored = "a3 b3 c3", .fail = "stop:b stop:c",
          .out = failure("Failed to stop tunnel: stop:b failed"), .exit = 1, .journal = "load stop:a stop:b stop:c"},
         {.args = {"stop", "--site", "b", "--site", "a"}, .stored = "a3 b3", .out = kStopped, .journal = "load stop:b"},
-        {.args = {"stop", "--site=a", "now"}, .stored = "a3 b3", .out = kStopped, .journal = "load stop:a stop:b"},
+        // An option is "--site <name>" or "--site=<name>", the first of either; one standing last has no
+        // value, and words the command does not know are ignored.
+        {.args = {"stop", "--sites=b", "--site=a", "--site", "b"}, .stored = "a3 b3", .out = kStopped,
+         .journal = "load stop:a"},
+        {.args = {"stop", "--site="}, .stored = "a3", .out = kStopped, .journal = "load stop:"},
+        {.args = {"remove", "--site", "b", "--site=a"}, .stored = "a1 b1", .out = kRemoved,
+         .journal = "load remove:b", .after = "a1"},
+        {.args = {"remove", "now", "--site"}, .stored = "a1 b1", .out = kRemoved,
+         .journal = "load remove:a remove:b", .after = ""},
+        {.args = {"start", "--config=/doc"}, .document = kHome, .out = kStarted,
+         .journal = kStartAll, .after = "home1*"},
         {.args = {"stop", "--site", "cafe\u0301"}, .stored = "caf\u00E9" "3", .out = kStopped,
          .journal = "load stop:caf\u00E9"},
         {.args = {"remove"}, .fail = "load", .delivery = Delivery::onAnotherThread,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // What the macOS sources use of AppKit and of the Apple event constants it
 // brings in, declared from Apple's documentation of each name. For the syntax
 // check only (Debian's GNUstep packages have no AppKit headers without the GUI

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // GNUstep's Foundation, and the members of Apple's Foundation that the macOS
 // sources use and GNUstep does not declare, written from Apple's documentation
 // of each. For the syntax check only: a build on a Mac uses the SDK's header.

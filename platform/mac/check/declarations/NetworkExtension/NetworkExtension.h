@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // What the macOS sources use of NetworkExtension, declared from Apple's
 // documentation of each name. For the syntax check only (GNUstep has no
 // NetworkExtension): a build on a Mac uses the SDK's header.
