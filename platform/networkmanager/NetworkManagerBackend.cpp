@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "platform/networkmanager/NetworkManagerBackend.h"
 
 #include "platform/networkmanager/NetworkManagerVPNStore.h"

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 # The VPN configuration store on NetworkManager, over the D-Bus system bus
 # (sdbus-c++), and the stand-in VPN plugin the test services register.
 find_package(sdbus-c++ 1.2 REQUIRED)

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // A stand-in VPN plugin for NetworkManager: the provider of the test services
 // (scripts/networkmanager). NetworkManager starts it with `--bus-name NAME`
 // for each connection; it answers Connect with Config and Ip4Config built
