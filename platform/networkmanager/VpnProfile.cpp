@@ -35,7 +35,7 @@ std::optional<VpnProfile> profileFor(const TunnelProviderManager& manager, const
         for (const auto& [key, value] : *values) {
             if (key == kPrivateKey && value.is_string()) {
                 profile.secrets[key] = value.get<std::string>();
-                profile.data[secretFlagsKey(key)] = "0";
+                profile.data.insert_or_assign(secretFlagsKey(key), std::string(1, '0'));  // not = "0": g++ 12 at -O3 warns falsely of an overlap
             } else if (value.is_string()) {
                 profile.data[key] = value.get<std::string>();
             } else {
