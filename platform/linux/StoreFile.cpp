@@ -224,12 +224,17 @@ void checkFilesBeside(const std::string& path) {
         if (status.st_uid != ::geteuid()) {
             throw StoreOpenError(beside + " " + otherOwner(status) + "; remove it");
         }
+        // A file that went meanwhile (a rollback journal, while another
+        // process sets up a new store) is as fine as one never there.
         if (::faccessat(AT_FDCWD, beside.c_str(), R_OK | W_OK, AT_EACCESS) != 0) {
+            if (errno == ENOENT) {
+                continue;
+            }
             std::string reason = beside + " cannot be read and written by you (" + describe(errno);
             reason += "); make it so (chmod u+rw " + beside + ")";
             throw StoreOpenError(reason);
         }
-        if ((status.st_mode & 077) != 0 && ::chmod(beside.c_str(), status.st_mode & 0700) != 0) {
+        if ((status.st_mode & 077) != 0 && ::chmod(beside.c_str(), status.st_mode & 0700) != 0 && errno != ENOENT) {
             throw StoreOpenError("cannot make " + beside + " private: " + describe(errno));
         }
     }
