@@ -23,7 +23,7 @@
 #include "Types.h"
 #include "platform/linux/AsioMainQueue.h"
 #include "platform/posix/PosixProcess.h"
-#include "platform/linux/SqliteVPNStore.h"
+#include "platform/embedded/SqliteVPNStore.h"
 
 using namespace vxm;
 

@@ -6,8 +6,8 @@
 #include <string>
 #include <utility>
 
-#include "platform/linux/SqliteVPNStore.h"
-#include "platform/linux/StoreLocation.h"
+#include "platform/embedded/SqliteVPNStore.h"
+#include "platform/embedded/StoreLocation.h"
 #include "platform/networkmanager/NetworkManagerBackend.h"
 
 namespace vxm::platform {

@@ -17,7 +17,7 @@ target_link_libraries(vxm_platform_networkmanager PUBLIC vxm_platform PRIVATE SD
 add_library(vxm_platform_choice STATIC ${PROJECT_SOURCE_DIR}/platform/linux/VPNStoreChoice.cpp)
 target_compile_definitions(vxm_platform_choice PRIVATE
   VXM_APP_IDENTIFIER="${VXM_APP_IDENTIFIER}" VXM_DEFAULT_BACKEND="${VXM_DEFAULT_BACKEND}")
-target_link_libraries(vxm_platform_choice PUBLIC vxm_platform_linux)
+target_link_libraries(vxm_platform_choice PUBLIC vxm_platform_linux vxm_platform_embedded)
 if(VXM_NETWORKMANAGER)
   target_sources(vxm_platform_choice PRIVATE ${CMAKE_CURRENT_LIST_DIR}/NetworkManagerBackend.cpp)
   target_link_libraries(vxm_platform_choice PUBLIC vxm_platform_networkmanager)

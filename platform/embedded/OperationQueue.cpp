@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: Apache-2.0
-#include "platform/linux/OperationQueue.h"
+#include "platform/embedded/OperationQueue.h"
 
 #include <algorithm>
 #include <optional>

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: Apache-2.0
-#include "platform/linux/SqliteDatabase.h"
+#include "platform/embedded/SqliteDatabase.h"
 
 #include <system_error>
 

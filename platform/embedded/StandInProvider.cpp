@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: Apache-2.0
-#include "platform/linux/StandInProvider.h"
+#include "platform/embedded/StandInProvider.h"
 
 #include <utility>
 

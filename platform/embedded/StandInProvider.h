@@ -7,7 +7,7 @@
 
 #include "platform/Error.h"
 #include "platform/VPNStore.h"
-#include "platform/linux/StoreConnection.h"
+#include "platform/embedded/StoreConnection.h"
 
 namespace vxm::platform {
 

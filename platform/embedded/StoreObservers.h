@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "platform/MainQueue.h"
-#include "platform/linux/StoreConnection.h"
+#include "platform/embedded/StoreConnection.h"
 
 namespace vxm::platform {
 

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: Apache-2.0
-#include "platform/linux/ProviderConfigurationCoding.h"
+#include "platform/embedded/ProviderConfigurationCoding.h"
 
 #include <utility>
 

@@ -6,7 +6,7 @@
 #include <stdexcept>
 #include <string>
 
-#include "platform/linux/SqliteDatabase.h"
+#include "platform/embedded/SqliteDatabase.h"
 
 namespace vxm::platform {
 

@@ -1,12 +1,12 @@
 // SPDX-License-Identifier: Apache-2.0
-#include "platform/linux/StoreQueries.h"
+#include "platform/embedded/StoreQueries.h"
 
 #include <cstdint>
 #include <string_view>
 #include <utility>
 #include <variant>
 
-#include "platform/linux/ProviderConfigurationCoding.h"
+#include "platform/embedded/ProviderConfigurationCoding.h"
 
 namespace vxm::platform {
 

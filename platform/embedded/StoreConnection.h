@@ -10,10 +10,10 @@
 #include <sys/types.h>
 
 #include "platform/Error.h"
-#include "platform/linux/SqliteDatabase.h"
-#include "platform/linux/StatusCache.h"
-#include "platform/linux/StatusSignal.h"
-#include "platform/linux/StoreQueries.h"
+#include "platform/embedded/SqliteDatabase.h"
+#include "platform/embedded/StatusCache.h"
+#include "platform/embedded/StatusSignal.h"
+#include "platform/embedded/StoreQueries.h"
 
 namespace vxm::platform {
 

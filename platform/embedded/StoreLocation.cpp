@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: Apache-2.0
-#include "platform/linux/StoreLocation.h"
+#include "platform/embedded/StoreLocation.h"
 
 #include <cstdlib>
 #include <vector>

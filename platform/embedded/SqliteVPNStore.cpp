@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: Apache-2.0
-#include "platform/linux/SqliteVPNStore.h"
+#include "platform/embedded/SqliteVPNStore.h"
 
 #include <algorithm>
 #include <list>
@@ -7,12 +7,12 @@
 #include <utility>
 #include <vector>
 
-#include "platform/linux/OperationQueue.h"
-#include "platform/linux/SqliteManager.h"
-#include "platform/linux/StandInProvider.h"
-#include "platform/linux/StoreConnection.h"
-#include "platform/linux/StoreObservers.h"
-#include "platform/linux/StoreQueries.h"
+#include "platform/embedded/OperationQueue.h"
+#include "platform/embedded/SqliteManager.h"
+#include "platform/embedded/StandInProvider.h"
+#include "platform/embedded/StoreConnection.h"
+#include "platform/embedded/StoreObservers.h"
+#include "platform/embedded/StoreQueries.h"
 
 namespace vxm::platform {
 

@@ -5,7 +5,7 @@
 #include <deque>
 
 #include "platform/VPNStore.h"
-#include "platform/linux/StoreQueries.h"
+#include "platform/embedded/StoreQueries.h"
 
 namespace vxm::platform {
 

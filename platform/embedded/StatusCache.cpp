@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: Apache-2.0
-#include "platform/linux/StatusCache.h"
+#include "platform/embedded/StatusCache.h"
 
 #include <algorithm>
 

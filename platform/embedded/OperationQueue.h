@@ -8,7 +8,7 @@
 
 #include "platform/Error.h"
 #include "platform/MainQueue.h"
-#include "platform/linux/StoreConnection.h"
+#include "platform/embedded/StoreConnection.h"
 
 namespace vxm::platform {
 

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: Apache-2.0
-#include "platform/linux/StoreFile.h"
+#include "platform/embedded/StoreFile.h"
 
 #include <array>
 #include <chrono>

@@ -10,8 +10,8 @@
 #include <string>
 
 #include "platform/VPNStore.h"
-#include "platform/linux/SqliteDatabase.h"
-#include "platform/linux/SqliteManager.h"
+#include "platform/embedded/SqliteDatabase.h"
+#include "platform/embedded/SqliteManager.h"
 
 namespace vxm::platform {
 

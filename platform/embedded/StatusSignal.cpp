@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: Apache-2.0
-#include "platform/linux/StatusSignal.h"
+#include "platform/embedded/StatusSignal.h"
 
 #include <atomic>
 #include <cerrno>
@@ -15,7 +15,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "platform/linux/StoreFile.h"
+#include "platform/embedded/StoreFile.h"
 
 namespace vxm::platform {
 

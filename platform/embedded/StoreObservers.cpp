@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: Apache-2.0
-#include "platform/linux/StoreObservers.h"
+#include "platform/embedded/StoreObservers.h"
 
 #include <system_error>
 #include <utility>

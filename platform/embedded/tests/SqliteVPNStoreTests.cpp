@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: Apache-2.0
-#include "platform/linux/SqliteVPNStore.h"
+#include "platform/embedded/SqliteVPNStore.h"
 
 #include <atomic>
 #include <chrono>
@@ -15,7 +15,7 @@
 #include <sqlite3.h>
 
 #include "platform/linux/AsioMainQueue.h"
-#include "platform/linux/StoreFile.h"
+#include "platform/embedded/StoreFile.h"
 #include "tests/Support.h"
 
 namespace vxm::platform {

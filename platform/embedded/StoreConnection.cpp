@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: Apache-2.0
-#include "platform/linux/StoreConnection.h"
+#include "platform/embedded/StoreConnection.h"
 
 #include <cerrno>
 #include <exception>
@@ -7,8 +7,8 @@
 
 #include <sys/stat.h>
 
-#include "platform/linux/ProviderConfigurationCoding.h"
-#include "platform/linux/StoreFile.h"
+#include "platform/embedded/ProviderConfigurationCoding.h"
+#include "platform/embedded/StoreFile.h"
 
 namespace vxm::platform {
 
