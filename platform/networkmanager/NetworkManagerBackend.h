@@ -9,9 +9,8 @@
 
 namespace vxm::platform::networkmanager {
 
-// The NetworkManager store of the provider `serviceType`. In a build without
-// the backend (VXM_NETWORKMANAGER off, so that vxm-tunnel loads no D-Bus
-// library at start) it throws std::invalid_argument saying so.
+// The NetworkManager store of the provider `serviceType`, as the program
+// vxm-tunnel-networkmanager carries it.
 std::unique_ptr<VPNConfigurationStore> makeNetworkManagerStore(MainQueue& mainQueue, const std::string& serviceType);
 
 }  // namespace vxm::platform::networkmanager
