@@ -4,6 +4,7 @@
 #include <chrono>
 #include <functional>
 #include <memory>
+#include <system_error>
 
 namespace vxm::platform {
 
@@ -18,6 +19,15 @@ public:
     class Watch {
     public:
         virtual ~Watch() = default;
+
+        // Runs `onWritable` once on the main thread, when the descriptor can
+        // be written (for a writer with more to send than it could), unless
+        // the watch is gone by then. Throws std::system_error where the queue
+        // cannot wait for that.
+        virtual void onceWritable(std::function<void()> /*onWritable*/) {
+            throw std::system_error(std::make_error_code(std::errc::operation_not_supported),
+                                    "waiting for a descriptor to be writable");
+        }
     };
 
     virtual ~MainQueue() = default;

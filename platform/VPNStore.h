@@ -191,6 +191,14 @@ public:
     // Every stored configuration in store order, or an error.
     virtual void loadAllFromPreferences(LoadAllCompletion completion) = 0;
 
+    // The stored configurations whose status is neither disconnected nor
+    // invalid, in store order (with status() answered from the same read
+    // until the completion returns). A store that cannot tell them apart
+    // more cheaply than by loading all gives every configuration.
+    virtual void loadActiveFromPreferences(LoadAllCompletion completion) {
+        loadAllFromPreferences(std::move(completion));
+    }
+
     // Stores the handle's current properties: inserts it on its first save
     // (or joins a configuration stored meanwhile, see above), updates it
     // afterwards.

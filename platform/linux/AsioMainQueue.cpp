@@ -36,6 +36,15 @@ struct WatchState : std::enable_shared_from_this<WatchState> {
                               });
     }
 
+    void armWrite(std::function<void()> onWritable) {
+        descriptor.async_wait(asio::posix::stream_descriptor::wait_write,
+                              [self = shared_from_this(), onWritable = std::move(onWritable)](const asio::error_code& error) {
+                                  if (!error && !self->cancelled) {
+                                      onWritable();
+                                  }
+                              });
+    }
+
     asio::posix::stream_descriptor descriptor;
     std::function<void()> onReadable;
     bool cancelled = false;
@@ -55,6 +64,8 @@ public:
 
     AsioWatch(const AsioWatch&) = delete;
     AsioWatch& operator=(const AsioWatch&) = delete;
+
+    void onceWritable(std::function<void()> onWritable) override { state_->armWrite(std::move(onWritable)); }
 
 private:
     std::shared_ptr<WatchState> state_;

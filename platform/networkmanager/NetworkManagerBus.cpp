@@ -3,6 +3,7 @@
 
 #include <poll.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <map>
 #include <utility>
@@ -87,10 +88,38 @@ void writeProfile(const VpnProfile& profile, Settings& settings) {
     vpn["secrets"] = sdbus::Variant(profile.secrets);
 }
 
+// A method call to NetworkManager whose arguments are all text.
+struct Call {
+    std::string path;
+    const char* interface;
+    const char* method;
+    std::vector<std::string> args;
+};
+
+// The settings a reply holds, and the path they were read at.
+std::optional<VpnProfile> vpnProfileAt(const std::optional<sdbus::MethodReply>& reply, const std::string& path) {
+    if (!reply) {
+        return std::nullopt;
+    }
+    Settings settings;
+    sdbus::MethodReply message = *reply;
+    message >> settings;
+    std::optional<VpnProfile> profile = vpnProfileOf(settings);
+    if (profile) {
+        profile->path = path;
+    }
+    return profile;
+}
+
 class SdbusNetworkManager final : public NetworkManagerBus {
 public:
     explicit SdbusNetworkManager(ChangeHandler onChange)
-        : bus_(sdbus::createSystemBusConnection()), onChange_(std::move(onChange)) {
+        : bus_(sdbus::createSystemBusConnection()), onChange_(std::move(onChange)) {}
+
+    void subscribe() override {
+        if (!matches_.empty()) {
+            return;
+        }
         const std::string sender = std::string("type='signal',sender='") + kService + "',";
         for (const bool vpn : {true, false}) {
             const std::string rule = sender + "interface='" + (vpn ? kVpnConnection : kActive) + "',member='" +
@@ -112,13 +141,14 @@ public:
     Result<std::vector<VpnProfile>> vpnProfiles(const std::string& serviceType) override {
         try {
             auto paths = get<std::vector<sdbus::ObjectPath>>(kSettingsPath, kSettings, "ListConnections");
-            std::vector<std::optional<Settings>> all;
-            if (std::optional<sdbus::Error> failure = allSettings(paths, all)) {
-                return errorOf(*failure, "list its connection profiles");
+            std::vector<Call> calls;
+            for (const sdbus::ObjectPath& path : paths) {
+                calls.push_back({path, kConnection, "GetSettings", {}});
             }
+            std::vector<std::optional<sdbus::MethodReply>> replies = callAll(calls);
             std::vector<VpnProfile> profiles;
-            for (const std::optional<Settings>& settings : all) {
-                std::optional<VpnProfile> profile = settings ? vpnProfileOf(*settings) : std::nullopt;
+            for (std::size_t i = 0; i < replies.size(); ++i) {
+                std::optional<VpnProfile> profile = vpnProfileAt(replies[i], paths[i]);
                 if (profile && profile->serviceType == serviceType) {
                     profiles.push_back(*std::move(profile));
                 }
@@ -129,20 +159,29 @@ public:
         }
     }
 
-    Result<std::optional<VpnProfile>> profile(const std::string& uuid, bool withSecrets) override {
+    Result<std::optional<VpnProfile>> profile(const std::string& uuid) override {
         try {
             std::optional<sdbus::ObjectPath> path = pathOf(uuid);
-            std::optional<Settings> settings = path ? settingsAt(*path) : std::nullopt;
-            std::optional<VpnProfile> profile = settings ? vpnProfileOf(*settings) : std::nullopt;
-            if (profile && withSecrets) {
-                auto secrets = get<Settings>(*path, kConnection, "GetSecrets", std::string("vpn"));
-                profile->secrets = valueOr<Strings>(secrets["vpn"], "secrets", {});
-            }
-            return profile;
+            return path ? profileAt(*path, uuid) : std::optional<VpnProfile>();
         } catch (const sdbus::Error& error) {
-            if (isGone(error)) {
+            return errorOf(error, "read a connection profile");
+        }
+    }
+
+    Result<std::optional<VpnProfile>> profileAt(const std::string& path, const std::string& uuid) override {
+        try {
+            // Both at once: one wait for NetworkManager instead of two.
+            std::vector<std::optional<sdbus::MethodReply>> replies =
+                callAll({{path, kConnection, "GetSettings", {}}, {path, kConnection, "GetSecrets", {"vpn"}}});
+            std::optional<VpnProfile> profile = vpnProfileAt(replies[0], path);
+            if (!profile || profile->uuid != uuid || !replies[1]) {
                 return std::optional<VpnProfile>();
             }
+            Settings secrets;
+            *replies[1] >> secrets;
+            profile->secrets = valueOr<Strings>(secrets["vpn"], "secrets", {});
+            return profile;
+        } catch (const sdbus::Error& error) {
             return errorOf(error, "read a connection profile");
         }
     }
@@ -219,26 +258,9 @@ public:
 
     Result<std::vector<std::pair<std::string, ActiveVpn>>> activeVpns() override {
         try {
-            auto value = get<sdbus::Variant>(kRootPath, kProperties, "Get", std::string(kService),
-                                             std::string("ActiveConnections"));
             std::vector<std::pair<std::string, ActiveVpn>> found;
-            for (const auto& path : value.get<std::vector<sdbus::ObjectPath>>()) {
-                try {
-                    auto active = get<Properties>(path, kProperties, "GetAll", std::string(kActive));
-                    if (!valueOr<bool>(active, "Vpn", false)) {
-                        continue;
-                    }
-                    auto vpnState = get<sdbus::Variant>(path, kProperties, "Get", std::string(kVpnConnection),
-                                                        std::string("VpnState"));
-                    found.emplace_back(valueOr<std::string>(active, "Uuid", ""),
-                                       ActiveVpn{.path = path,
-                                                 .state = ActiveState{valueOr<std::uint32_t>(active, "State", 0)},
-                                                 .vpnState = VpnState{vpnState.get<std::uint32_t>()}});
-                } catch (const sdbus::Error& error) {
-                    if (!isGone(error)) {
-                        throw;
-                    }
-                }
+            for (ActiveRead& read : readActive(activePaths())) {
+                found.emplace_back(std::move(read.uuid), std::move(read.vpn));
             }
             return found;
         } catch (const sdbus::Error& error) {
@@ -246,7 +268,50 @@ public:
         }
     }
 
+    Result<std::vector<ActiveProfile>> activeProfiles(const std::string& serviceType) override {
+        try {
+            // The order of profiles and the active connections, at once.
+            std::vector<std::optional<sdbus::MethodReply>> replies =
+                callAll({{kSettingsPath, kSettings, "ListConnections", {}},
+                         {kRootPath, kProperties, "Get", {kService, "ActiveConnections"}}});
+            std::vector<sdbus::ObjectPath> order;
+            sdbus::Variant listed;
+            if (!replies[0] || !replies[1]) {
+                throw sdbus::Error("org.freedesktop.DBus.Error.ServiceUnknown", "NetworkManager left the bus");
+            }
+            *replies[0] >> order;
+            *replies[1] >> listed;
+            std::vector<ActiveRead> active = readActive(listed.get<std::vector<sdbus::ObjectPath>>());
+            // The settings of each profile active, once.
+            std::vector<Call> calls;
+            for (const ActiveRead& read : active) {
+                if (std::none_of(calls.begin(), calls.end(), [&](const Call& call) { return call.path == read.profilePath; })) {
+                    calls.push_back({read.profilePath, kConnection, "GetSettings", {}});
+                }
+            }
+            std::vector<std::optional<sdbus::MethodReply>> settings = callAll(calls);
+            std::vector<ActiveProfile> found;
+            for (ActiveRead& read : active) {
+                auto call = std::find_if(calls.begin(), calls.end(), [&](const Call& call) { return call.path == read.profilePath; });
+                std::optional<VpnProfile> profile = vpnProfileAt(settings[call - calls.begin()], read.profilePath);
+                if (profile && profile->uuid == read.uuid && profile->serviceType == serviceType) {
+                    found.push_back({*std::move(profile), std::move(read.vpn)});
+                }
+            }
+            auto rank = [&](const ActiveProfile& active) {
+                return std::find(order.begin(), order.end(), active.profile.path) - order.begin();
+            };
+            std::stable_sort(found.begin(), found.end(),
+                             [&](const ActiveProfile& a, const ActiveProfile& b) { return rank(a) < rank(b); });
+            return found;
+        } catch (const sdbus::Error& error) {
+            return errorOf(error, "list its active connections");
+        }
+    }
+
     [[nodiscard]] int descriptor() const override { return bus_->getEventLoopPollData().fd; }
+
+    [[nodiscard]] short events() const override { return bus_->getEventLoopPollData().events; }
 
     [[nodiscard]] std::optional<std::chrono::microseconds> due() const override {
         return bus_->getEventLoopPollData().getRelativeTimeout();
@@ -264,6 +329,13 @@ public:
     }
 
 private:
+    // An active connection of a VPN profile, and the profile's path.
+    struct ActiveRead {
+        std::string uuid;
+        std::string profilePath;
+        ActiveVpn vpn;
+    };
+
     template <class... Args>
     sdbus::MethodReply call(const std::string& path, const char* interface, const char* method,
                             const Args&... args) {
@@ -292,42 +364,89 @@ private:
         }
     }
 
-    // The settings of every profile into `settings`, asked for all at once
-    // and collected as the replies come (each within the call timeout); none
-    // for one deleted meanwhile. One call after another would wait for each
-    // reply in turn. Returns the first failure.
-    std::optional<sdbus::Error> allSettings(const std::vector<sdbus::ObjectPath>& paths,
-                                            std::vector<std::optional<Settings>>& settings) {
-        settings.assign(paths.size(), std::nullopt);
+    std::vector<sdbus::ObjectPath> activePaths() {
+        auto value = get<sdbus::Variant>(kRootPath, kProperties, "Get", std::string(kService),
+                                         std::string("ActiveConnections"));
+        return value.get<std::vector<sdbus::ObjectPath>>();
+    }
+
+    // The VPNs among active connections: the properties of all at once, then
+    // the VPN states of those that are VPNs at once. One gone meanwhile is
+    // left out.
+    std::vector<ActiveRead> readActive(const std::vector<sdbus::ObjectPath>& paths) {
+        std::vector<Call> calls;
+        for (const sdbus::ObjectPath& path : paths) {
+            calls.push_back({path, kProperties, "GetAll", {kActive}});
+        }
+        std::vector<std::optional<sdbus::MethodReply>> replies = callAll(calls);
+        std::vector<ActiveRead> found;
+        calls.clear();
+        for (std::size_t i = 0; i < replies.size(); ++i) {
+            Properties active;
+            if (!replies[i] || !((*replies[i] >> active), valueOr<bool>(active, "Vpn", false))) {
+                continue;
+            }
+            found.push_back({.uuid = valueOr<std::string>(active, "Uuid", ""),
+                             .profilePath = valueOr<sdbus::ObjectPath>(active, "Connection", {}),
+                             .vpn = {.path = paths[i], .state = ActiveState{valueOr<std::uint32_t>(active, "State", 0)}}});
+            calls.push_back({paths[i], kProperties, "Get", {kVpnConnection, "VpnState"}});
+        }
+        replies = callAll(calls);
+        std::vector<ActiveRead> vpns;
+        for (std::size_t i = 0; i < replies.size(); ++i) {
+            if (replies[i]) {
+                sdbus::Variant state;
+                *replies[i] >> state;
+                found[i].vpn.vpnState = VpnState{state.get<std::uint32_t>()};
+                vpns.push_back(std::move(found[i]));
+            }
+        }
+        return vpns;
+    }
+
+    // Sends the calls at once and collects the replies as they come (each
+    // within the call timeout): one after another would wait for each reply
+    // in turn, and NetworkManager answers them in one go. A reply is none for
+    // an object gone meanwhile; any other failure is thrown, the first
+    // call's first.
+    std::vector<std::optional<sdbus::MethodReply>> callAll(const std::vector<Call>& calls) {
+        std::vector<std::optional<sdbus::MethodReply>> replies(calls.size());
+        std::vector<std::optional<sdbus::Error>> failures(calls.size());
         std::vector<std::unique_ptr<sdbus::IProxy>> proxies;
-        std::optional<sdbus::Error> failure;
-        std::size_t pending = paths.size();
-        for (std::size_t i = 0; i < paths.size(); ++i) {
-            proxies.push_back(sdbus::createProxy(*bus_, kService, paths[i]));
-            sdbus::MethodCall message = proxies.back()->createMethodCall(kConnection, "GetSettings");
+        std::size_t pending = calls.size();
+        for (std::size_t i = 0; i < calls.size(); ++i) {
+            proxies.push_back(sdbus::createProxy(*bus_, kService, calls[i].path));
+            sdbus::MethodCall message = proxies.back()->createMethodCall(calls[i].interface, calls[i].method);
+            for (const std::string& arg : calls[i].args) {
+                message << arg;
+            }
             proxies.back()->callMethod(
                 message,
                 [&, i](sdbus::MethodReply& reply, const sdbus::Error* error) {
                     --pending;
-                    if (error != nullptr) {
-                        if (!isGone(*error) && !failure) {
-                            failure = *error;
-                        }
-                        return;
+                    if (error == nullptr) {
+                        replies[i] = reply;
+                    } else if (!isGone(*error)) {
+                        failures[i] = *error;
                     }
-                    settings[i].emplace();
-                    reply >> *settings[i];
                 },
                 kCallTimeout);
         }
         while (pending > 0) {
             if (!bus_->processPendingRequest()) {
+                // sd-bus's own wait: readable, or writable while it has more
+                // to send, or its timeout.
                 sdbus::IConnection::PollData wanted = bus_->getEventLoopPollData();
                 pollfd descriptor{wanted.fd, wanted.events, 0};
                 (void)::poll(&descriptor, 1, wanted.getPollTimeout());
             }
         }
-        return failure;
+        for (std::optional<sdbus::Error>& failure : failures) {
+            if (failure) {
+                throw *failure;
+            }
+        }
+        return replies;
     }
 
     std::optional<Settings> settingsAt(const std::string& path) {

@@ -29,6 +29,12 @@ struct ActiveVpn {
     VpnState vpnState = VpnState::unknown;
 };
 
+// A VPN profile with an active connection.
+struct ActiveProfile {
+    VpnProfile profile;  // without its secrets
+    ActiveVpn active;
+};
+
 // NetworkManager on the D-Bus system bus ($DBUS_SYSTEM_BUS_ADDRESS, else the
 // machine's). The only unit that speaks D-Bus: sdbus-c++ errors become Error
 // values naming the cause, and no D-Bus type leaves it. Method calls wait for
@@ -36,8 +42,8 @@ struct ActiveVpn {
 // and then reported to the change handler. Use from one thread.
 class NetworkManagerBus {
 public:
-    // Connects to the system bus and subscribes to NetworkManager's signals:
-    // `onChange` gets each state change, and none for any other change.
+    // Connects to the system bus. Once subscribed, `onChange` gets each
+    // state change NetworkManager signals, and none for any other change.
     using ChangeHandler = std::function<void(std::optional<StateChange>)>;
     static Result<std::unique_ptr<NetworkManagerBus>> connect(ChangeHandler onChange);
 
@@ -47,7 +53,10 @@ public:
     // their secrets.
     virtual Result<std::vector<VpnProfile>> vpnProfiles(const std::string& serviceType) = 0;
     // The profile with the UUID, its secrets included; none when there is none.
-    virtual Result<std::optional<VpnProfile>> profile(const std::string& uuid, bool withSecrets) = 0;
+    virtual Result<std::optional<VpnProfile>> profile(const std::string& uuid) = 0;
+    // The same, read at the path it was read at before: none when that path
+    // no longer holds it (deleted, or NetworkManager restarted meanwhile).
+    virtual Result<std::optional<VpnProfile>> profileAt(const std::string& path, const std::string& uuid) = 0;
     // Stores a new profile (its uuid set) to disk.
     virtual std::optional<Error> add(const VpnProfile& profile) = 0;
     // Replaces what the profile's fields say and keeps its other settings.
@@ -61,10 +70,20 @@ public:
     virtual std::optional<Error> deactivate(const std::string& activePath) = 0;
     // The active connections of VPN profiles, by profile UUID.
     virtual Result<std::vector<std::pair<std::string, ActiveVpn>>> activeVpns() = 0;
+    // The profiles of the service type with an active connection, in
+    // NetworkManager's order of profiles; one twice when active twice. Reads
+    // the settings of those alone.
+    virtual Result<std::vector<ActiveProfile>> activeProfiles(const std::string& serviceType) = 0;
+
+    // Subscribes to NetworkManager's signals, once: every change after the
+    // return is reported by process().
+    virtual void subscribe() = 0;
 
     // The descriptor to watch for readability, and when process() is due
     // without it (none: never; zero: at once, messages are queued).
     [[nodiscard]] virtual int descriptor() const = 0;
+    // The poll events sd-bus waits for on it: POLLOUT while it has more to send.
+    [[nodiscard]] virtual short events() const = 0;
     [[nodiscard]] virtual std::optional<std::chrono::microseconds> due() const = 0;
     // Handles what has arrived; the change handler runs for NetworkManager's
     // signals and when NetworkManager leaves or joins the bus.

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "platform/networkmanager/NetworkManagerVPNStore.h"
 
+#include <poll.h>
 #include <pwd.h>
 #include <unistd.h>
 
@@ -78,6 +79,32 @@ void NetworkManagerVPNStore::complete(ErrorCompletion completion, std::optional<
     mainQueue_.async([completion = std::move(completion), error = std::move(error)] { completion(error); });
 }
 
+ManagerRef NetworkManagerVPNStore::handleFor(const VpnProfile& profile) {
+    auto manager = std::make_shared<NetworkManagerProfile>(*this);
+    manager->uuid = profile.uuid;
+    applyProfile(profile, *manager);
+    // The secrets are asked for only when the provider configuration is
+    // looked at, where the profile was read (or found again by its UUID).
+    std::weak_ptr<NetworkManagerBus> weakBus = bus_;
+    std::get<TunnelProviderProtocol>(manager->protocolConfiguration).providerConfiguration =
+        LazyProviderConfiguration::stored(
+            [weakBus, uuid = profile.uuid, path = profile.path]() -> std::optional<ProviderConfiguration> {
+                std::shared_ptr<NetworkManagerBus> bus = weakBus.lock();
+                if (!bus) {
+                    return std::nullopt;
+                }
+                Result<std::optional<VpnProfile>> read = bus->profileAt(path, uuid);
+                if (read.ok() && !read.value()) {
+                    read = bus->profile(uuid);
+                }
+                if (!read.ok() || !read.value()) {
+                    return std::nullopt;
+                }
+                return providerConfigurationOf(*read.value());
+            });
+    return manager;
+}
+
 void NetworkManagerVPNStore::loadAllFromPreferences(LoadAllCompletion completion) {
     Result<NetworkManagerBus*> bus = this->bus();
     Result<std::vector<VpnProfile>> profiles = bus.ok() ? bus.value()->vpnProfiles(serviceType_) : bus.error();
@@ -87,30 +114,34 @@ void NetworkManagerVPNStore::loadAllFromPreferences(LoadAllCompletion completion
     }
     std::vector<ManagerRef> managers;
     managers.reserve(profiles.value().size());
-    std::weak_ptr<NetworkManagerBus> weakBus = bus_;
     for (const VpnProfile& profile : profiles.value()) {
-        auto manager = std::make_shared<NetworkManagerProfile>(*this);
-        manager->uuid = profile.uuid;
-        applyProfile(profile, *manager);
-        // The secrets are asked for only when the provider configuration is
-        // looked at; the rest is already here.
-        std::get<TunnelProviderProtocol>(manager->protocolConfiguration).providerConfiguration =
-            LazyProviderConfiguration::stored([weakBus, profile]() -> std::optional<ProviderConfiguration> {
-                std::shared_ptr<NetworkManagerBus> bus = weakBus.lock();
-                if (!bus) {
-                    return std::nullopt;
-                }
-                Result<std::optional<VpnProfile>> read = bus->profile(profile.uuid, true);
-                if (!read.ok() || !read.value()) {
-                    return std::nullopt;
-                }
-                return providerConfigurationOf(*read.value());
-            });
-        managers.push_back(std::move(manager));
+        managers.push_back(handleFor(profile));
     }
     mainQueue_.async([completion = std::move(completion), managers = std::move(managers)]() mutable {
         completion(std::move(managers));
     });
+}
+
+void NetworkManagerVPNStore::loadActiveFromPreferences(LoadAllCompletion completion) {
+    Result<NetworkManagerBus*> bus = this->bus();
+    Result<std::vector<ActiveProfile>> active = bus.ok() ? bus.value()->activeProfiles(serviceType_) : bus.error();
+    if (!active.ok()) {
+        mainQueue_.async([completion = std::move(completion), error = active.error()] { completion(error); });
+        return;
+    }
+    std::vector<ManagerRef> managers;
+    std::vector<std::pair<std::string, ActiveVpn>> read;
+    for (ActiveProfile& each : active.value()) {
+        if (managers.empty() || dynamic_cast<NetworkManagerProfile&>(*managers.back()).uuid != each.profile.uuid) {
+            managers.push_back(handleFor(each.profile));
+        }
+        read.emplace_back(each.profile.uuid, std::move(each.active));
+    }
+    // The statuses hold for the completion, which is queued first.
+    mainQueue_.async([completion = std::move(completion), managers = std::move(managers)]() mutable {
+        completion(std::move(managers));
+    });
+    remember(std::move(read));
 }
 
 void NetworkManagerVPNStore::save(ManagerRef manager, ErrorCompletion completion) {
@@ -175,7 +206,7 @@ void NetworkManagerVPNStore::reload(ManagerRef manager, ErrorCompletion completi
         return;
     }
     Result<NetworkManagerBus*> bus = this->bus();
-    Result<std::optional<VpnProfile>> read = bus.ok() ? bus.value()->profile(*handle->uuid, true) : bus.error();
+    Result<std::optional<VpnProfile>> read = bus.ok() ? bus.value()->profile(*handle->uuid) : bus.error();
     if (!read.ok() || !read.value()) {
         complete(std::move(completion), read.ok() ? kGone : read.error());
         return;
@@ -221,14 +252,18 @@ std::optional<Error> NetworkManagerVPNStore::stopTunnel(const TunnelProviderMana
     if (!bus.ok()) {
         return bus.error();
     }
-    Result<std::vector<std::pair<std::string, ActiveVpn>>> active = bus.value()->activeVpns();
-    if (!active.ok()) {
-        return active.error();
+    if (activeStale_) {
+        Result<std::vector<std::pair<std::string, ActiveVpn>>> read = bus.value()->activeVpns();
+        if (!read.ok()) {
+            return read.error();
+        }
+        remember(std::move(read.value()));
     }
+    const std::vector<std::pair<std::string, ActiveVpn>> active = active_;
     activeStale_ = true;
     // Starts close together can leave a profile active twice for a moment:
     // NetworkManager replaces an activation with a newer one.
-    for (const auto& [uuid, vpn] : active.value()) {
+    for (const auto& [uuid, vpn] : active) {
         if (uuid == *handle->uuid) {
             if (std::optional<Error> error = bus.value()->deactivate(vpn.path)) {
                 return error;
@@ -250,19 +285,17 @@ VPNStatus NetworkManagerVPNStore::status(const TunnelProviderManager& manager) {
         if (!read.ok()) {
             return VPNStatus::invalid;
         }
-        active_.clear();
-        for (auto& [uuid, vpn] : read.value()) {
-            // Of a profile active twice, the activation that is not going away.
-            auto [found, added] = active_.emplace(uuid, vpn);
-            if (!added && found->second.state >= ActiveState::deactivating) {
-                found->second = vpn;
-            }
-        }
-        activeStale_ = false;
+        remember(std::move(read.value()));
     }
     schedule();
-    auto found = active_.find(*handle->uuid);
-    return found == active_.end() ? VPNStatus::disconnected : statusOf(found->second.state, found->second.vpnState);
+    // Of a profile active twice, the activation that is not going away.
+    const ActiveVpn* found = nullptr;
+    for (const auto& [uuid, vpn] : active_) {
+        if (uuid == *handle->uuid && (found == nullptr || found->state >= ActiveState::deactivating)) {
+            found = &vpn;
+        }
+    }
+    return found == nullptr ? VPNStatus::disconnected : statusOf(found->state, found->vpnState);
 }
 
 void NetworkManagerVPNStore::observeStatusChanges(const TunnelProviderManager& manager, std::function<void()> block) {
@@ -271,10 +304,30 @@ void NetworkManagerVPNStore::observeStatusChanges(const TunnelProviderManager& m
     if (handle == nullptr || !handle->uuid || !bus.ok()) {
         return;
     }
+    if (!subscribed_) {
+        // Every change after this is signalled; what was read before may
+        // already be past.
+        bus.value()->subscribe();
+        subscribed_ = true;
+        activeStale_ = true;
+    }
     observers_.push_back(std::move(block));
     if (!watch_) {
         watch_ = mainQueue_.watchReadable(bus.value()->descriptor(), [this] { pump(); });
         schedule();
+    }
+}
+
+void NetworkManagerVPNStore::remember(std::vector<std::pair<std::string, ActiveVpn>> active) {
+    active_ = std::move(active);
+    activeStale_ = false;
+    if (!subscribed_) {
+        // Nothing tells of a change: the read holds for the work queued so far.
+        mainQueue_.async([this, alive = std::weak_ptr<bool>(alive_)] {
+            if (alive.lock() && !subscribed_) {
+                activeStale_ = true;
+            }
+        });
     }
 }
 
@@ -309,7 +362,18 @@ void NetworkManagerVPNStore::pump() {
 }
 
 void NetworkManagerVPNStore::schedule() {
-    if (!watch_ || pumpQueued_) {
+    if (!watch_) {
+        return;
+    }
+    if ((bus_->events() & POLLOUT) != 0 && !writeArmed_) {
+        // sd-bus has more to send than the socket took: on when it can.
+        writeArmed_ = true;
+        watch_->onceWritable([this] {
+            writeArmed_ = false;
+            pump();
+        });
+    }
+    if (pumpQueued_) {
         return;
     }
     std::optional<std::chrono::microseconds> due = bus_->due();

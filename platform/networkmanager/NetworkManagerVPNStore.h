@@ -2,7 +2,6 @@
 #pragma once
 
 #include <functional>
-#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -36,9 +35,11 @@ public:
 // (at most NetworkManagerBus's timeout); completions are then queued on the
 // main queue, never run on the caller's stack. The bus is reached on first
 // use; a bus or a NetworkManager that does not answer makes each operation
-// fail with the cause. status() reads the active connections live, and again
-// only after NetworkManager has signalled a change; observers are woken by
-// those signals through the main queue's watch of the bus descriptor.
+// fail with the cause. status() reads the active connections live; a read
+// holds for the work queued before it, or, once observers subscribed to
+// NetworkManager's signals, until a signal tells of a change. Observers are
+// woken by those signals through the main queue's watch of the bus
+// descriptor (writable too while sd-bus has more to send).
 class NetworkManagerVPNStore final : public VPNConfigurationStore {
 public:
     NetworkManagerVPNStore(MainQueue& mainQueue, std::string serviceType);
@@ -48,6 +49,8 @@ public:
 
     ManagerRef makeManager() override;
     void loadAllFromPreferences(LoadAllCompletion completion) override;
+    // The profiles with an active connection: their settings alone are read.
+    void loadActiveFromPreferences(LoadAllCompletion completion) override;
     void save(ManagerRef manager, ErrorCompletion completion) override;
     void reload(ManagerRef manager, ErrorCompletion completion) override;
     void remove(ManagerRef manager, ErrorCompletion completion) override;
@@ -68,6 +71,9 @@ private:
     // new one and points the handle at the first.
     static std::optional<Error> joinFirstOfSite(NetworkManagerBus& bus, NetworkManagerProfile& handle,
                                                 VpnProfile profile);
+    ManagerRef handleFor(const VpnProfile& profile);
+    // Takes a read of the active connections as the current one.
+    void remember(std::vector<std::pair<std::string, ActiveVpn>> active);
     void noteChange(std::optional<StateChange> change);
     void pump();
     void schedule();
@@ -75,12 +81,16 @@ private:
     MainQueue& mainQueue_;
     std::string serviceType_;
     std::shared_ptr<NetworkManagerBus> bus_;
-    // The active VPN connections last read, by profile UUID; read again when
-    // stale (NetworkManager signalled a change, or this process asked one).
-    std::map<std::string, ActiveVpn> active_;
+    // The active VPN connections last read, with their profiles' UUIDs (one
+    // twice while NetworkManager replaces an activation); read again when
+    // stale (NetworkManager signalled a change, this process asked one, or,
+    // unsubscribed, the work queued with the read has run).
+    std::vector<std::pair<std::string, ActiveVpn>> active_;
     bool activeStale_ = true;
+    bool subscribed_ = false;
     bool changed_ = false;
     bool pumpQueued_ = false;
+    bool writeArmed_ = false;
     std::vector<std::function<void()>> observers_;
     std::unique_ptr<MainQueue::Watch> watch_;
     // Ends with the store: queued work that finds it gone does nothing.

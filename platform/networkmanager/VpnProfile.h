@@ -21,6 +21,8 @@ struct VpnProfile {
     // connection.permissions of a new profile ("user:<name>:"); empty: every
     // user's, a system-wide profile.
     std::string permissions;
+    // The profile's D-Bus path as read, which lasts one NetworkManager run.
+    std::string path;
 
     bool operator==(const VpnProfile&) const = default;
 };

@@ -223,7 +223,15 @@ void handleStart(const Run& run) {
 
 void handleStop(const Run& run) {
     const Application app = run.app;
-    loadTargets(run, [app](const std::vector<ManagerRef>& targets) {
+    std::optional<std::string> site = run.argValue("--site");
+    const char* failure = site ? "Failed to load tunnel manager: " : "Failed to load tunnel managers: ";
+    // Only a tunnel that may be up has anything to stop.
+    TunnelManager::loadActive(app.store, std::move(site), [app, failure](Result<std::vector<ManagerRef>> loaded) {
+        if (!loaded.ok()) {
+            fail(app, failure + loaded.error().localizedDescription);
+            return;
+        }
+        const std::vector<ManagerRef>& targets = loaded.value();
         // Every target is asked, whatever became of the ones before it.
         std::optional<Error> firstFailure;
         for (const ManagerRef& target : targets) {
@@ -266,7 +274,7 @@ void handleRemove(const Run& run) {
 
 void handleStatus(const Run& run) {
     const Application app = run.app;
-    TunnelManager::loadAll(app.store, [app](Result<std::vector<ManagerRef>> loaded) {
+    TunnelManager::loadActive(app.store, std::nullopt, [app](Result<std::vector<ManagerRef>> loaded) {
         if (!loaded.ok()) {
             fail(app, "Failed to load tunnel managers: " + loaded.error().localizedDescription);
             return;
@@ -286,7 +294,7 @@ void handleStatus(const Run& run) {
 
 void handleWait(const Run& run) {
     const Application app = run.app;
-    TunnelManager::loadAll(app.store, [app](Result<std::vector<ManagerRef>> loaded) {
+    TunnelManager::loadActive(app.store, std::nullopt, [app](Result<std::vector<ManagerRef>> loaded) {
         // Silence with status 0 tells the caller that nothing is up: a store
         // that cannot be read must not say so.
         if (!loaded.ok()) {

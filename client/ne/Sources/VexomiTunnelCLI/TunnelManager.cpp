@@ -69,6 +69,25 @@ void TunnelManager::loadAll(platform::VPNConfigurationStore& store, ManagersComp
     });
 }
 
+void TunnelManager::loadActive(platform::VPNConfigurationStore& store, std::optional<std::string> siteName,
+                               ManagersCompletion completion) {
+    store.loadActiveFromPreferences([siteName = std::move(siteName), completion = std::move(completion)](
+                                        Result<std::vector<ManagerRef>> loaded) {
+        if (!loaded.ok()) {
+            completion(loaded.error());
+            return;
+        }
+        const std::string identifier = providerBundleIdentifier();
+        std::vector<ManagerRef> managers = std::move(loaded.value());
+        std::erase_if(managers, [&](const ManagerRef& manager) { return !belongsToClient(*manager, identifier); });
+        if (siteName) {
+            ManagerRef found = firstNamed(managers, displayName(*siteName));
+            managers = found ? std::vector<ManagerRef>{std::move(found)} : std::vector<ManagerRef>{};
+        }
+        completion(std::move(managers));
+    });
+}
+
 void TunnelManager::loadOrCreate(platform::VPNConfigurationStore& store, std::string siteName,
                                  ManagerCompletion completion) {
     store.loadAllFromPreferences([&store, siteName = std::move(siteName),

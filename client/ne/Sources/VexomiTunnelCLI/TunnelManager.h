@@ -37,6 +37,13 @@ public:
     // tunnel provider's with the client's provider bundle identifier.
     static void loadAll(platform::VPNConfigurationStore& store, ManagersCompletion completion);
 
+    // Those of them whose tunnel may be up (neither disconnected nor
+    // invalid; with some stores, all), and of those only the first whose
+    // display name is the site's when `siteName` is given: what a status, a
+    // wait or a stop looks at, read without the others where the store can.
+    static void loadActive(platform::VPNConfigurationStore& store, std::optional<std::string> siteName,
+                           ManagersCompletion completion);
+
     // The first stored configuration, of any provider, whose display name is
     // the site's; else a new, unsaved one with that name and the client's
     // provider. Nothing is stored.
