@@ -77,12 +77,14 @@ void TunnelManager::loadActive(platform::VPNConfigurationStore& store, std::opti
             completion(loaded.error());
             return;
         }
-        const std::string identifier = providerBundleIdentifier();
         std::vector<ManagerRef> managers = std::move(loaded.value());
-        std::erase_if(managers, [&](const ManagerRef& manager) { return !belongsToClient(*manager, identifier); });
         if (siteName) {
+            // As loadOrCreate finds a site: by its name alone.
             ManagerRef found = firstNamed(managers, displayName(*siteName));
             managers = found ? std::vector<ManagerRef>{std::move(found)} : std::vector<ManagerRef>{};
+        } else {
+            const std::string identifier = providerBundleIdentifier();
+            std::erase_if(managers, [&](const ManagerRef& manager) { return !belongsToClient(*manager, identifier); });
         }
         completion(std::move(managers));
     });

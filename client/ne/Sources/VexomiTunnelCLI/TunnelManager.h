@@ -38,9 +38,10 @@ public:
     static void loadAll(platform::VPNConfigurationStore& store, ManagersCompletion completion);
 
     // Those of them whose tunnel may be up (neither disconnected nor
-    // invalid; with some stores, all), and of those only the first whose
-    // display name is the site's when `siteName` is given: what a status, a
-    // wait or a stop looks at, read without the others where the store can.
+    // invalid; with some stores, all); with `siteName`, instead, the first
+    // configuration of any provider among those that may be up whose display
+    // name is the site's, if any. What a status, a wait or a stop looks at,
+    // read without the others where the store can.
     static void loadActive(platform::VPNConfigurationStore& store, std::optional<std::string> siteName,
                            ManagersCompletion completion);
 
