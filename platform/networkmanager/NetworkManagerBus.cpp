@@ -203,13 +203,42 @@ public:
 
     std::optional<Error> update(const VpnProfile& profile) override {
         try {
-            std::optional<sdbus::ObjectPath> path = pathOf(profile.uuid);
-            std::optional<Settings> settings = path ? settingsAt(*path) : std::nullopt;
+            // The settings and secrets stored, where the profile was read
+            // before if it is still there, else where its UUID is now.
+            std::string path = profile.path;
+            std::vector<std::optional<sdbus::MethodReply>> replies;
+            std::optional<Settings> settings;
+            for (int attempt = 0; attempt < 2 && !settings; ++attempt) {
+                if (attempt == 1 || path.empty()) {
+                    std::optional<sdbus::ObjectPath> found = pathOf(profile.uuid);
+                    if (!found) {
+                        return kGone;
+                    }
+                    path = *found;
+                }
+                replies = callAll({{path, kConnection, "GetSettings", {}}, {path, kConnection, "GetSecrets", {"vpn"}}});
+                Settings read;
+                if (replies[0]) {
+                    *replies[0] >> read;
+                }
+                std::optional<VpnProfile> stored = vpnProfileOf(read);
+                if (stored && stored->uuid == profile.uuid && replies[1]) {
+                    settings = std::move(read);
+                    Settings secrets;
+                    *replies[1] >> secrets;
+                    stored->secrets = valueOr<Strings>(secrets["vpn"], "secrets", {});
+                    // Nothing to change: NetworkManager need not write it.
+                    if (stored->id == profile.id && stored->serviceType == profile.serviceType &&
+                        stored->data == profile.data && stored->secrets == profile.secrets) {
+                        return std::nullopt;
+                    }
+                }
+            }
             if (!settings) {
                 return kGone;
             }
             writeProfile(profile, *settings);
-            call(*path, kConnection, "Update2", *settings, kToDisk, Properties{});
+            call(path, kConnection, "Update2", *settings, kToDisk, Properties{});
             return std::nullopt;
         } catch (const sdbus::Error& error) {
             return isGone(error) ? kGone : errorOf(error, "change a connection profile");
@@ -227,13 +256,14 @@ public:
         }
     }
 
-    std::optional<Error> activate(const std::string& uuid) override {
+    std::optional<Error> activate(const std::string& uuid, const std::string& path) override {
         try {
-            std::optional<sdbus::ObjectPath> path = pathOf(uuid);
-            if (!path) {
-                return kGone;
+            if (path.empty()) {
+                std::optional<sdbus::ObjectPath> found = pathOf(uuid);
+                return found ? activate(uuid, *found) : kGone;
             }
-            call(kRootPath, kService, "ActivateConnection", *path, sdbus::ObjectPath("/"), sdbus::ObjectPath("/"));
+            call(kRootPath, kService, "ActivateConnection", sdbus::ObjectPath(path), sdbus::ObjectPath("/"),
+                 sdbus::ObjectPath("/"));
             return std::nullopt;
         } catch (const sdbus::Error& error) {
             // Here an unknown connection is a missing parent, not the profile.
@@ -259,8 +289,13 @@ public:
     Result<std::vector<std::pair<std::string, ActiveVpn>>> activeVpns() override {
         try {
             std::vector<std::pair<std::string, ActiveVpn>> found;
-            for (ActiveRead& read : readActive(activePaths())) {
-                found.emplace_back(std::move(read.uuid), std::move(read.vpn));
+            std::vector<Call> calls;
+            std::vector<ActiveRead> active = readActive(activePaths(), calls);
+            std::vector<std::optional<sdbus::MethodReply>> states = callAll(calls);
+            for (std::size_t i = 0; i < active.size(); ++i) {
+                if (states[i]) {
+                    found.emplace_back(std::move(active[i].uuid), vpnStateOf(active[i].vpn, *states[i]));
+                }
             }
             return found;
         } catch (const sdbus::Error& error) {
@@ -281,21 +316,29 @@ public:
             }
             *replies[0] >> order;
             *replies[1] >> listed;
-            std::vector<ActiveRead> active = readActive(listed.get<std::vector<sdbus::ObjectPath>>());
-            // The settings of each profile active, once.
+            // With the VPN states, the settings of each profile active, once.
             std::vector<Call> calls;
+            std::vector<ActiveRead> active = readActive(listed.get<std::vector<sdbus::ObjectPath>>(), calls);
+            const std::size_t states = calls.size();
             for (const ActiveRead& read : active) {
-                if (std::none_of(calls.begin(), calls.end(), [&](const Call& call) { return call.path == read.profilePath; })) {
+                if (std::none_of(calls.begin() + static_cast<std::ptrdiff_t>(states), calls.end(),
+                                 [&](const Call& call) { return call.path == read.profilePath; })) {
                     calls.push_back({read.profilePath, kConnection, "GetSettings", {}});
                 }
             }
-            std::vector<std::optional<sdbus::MethodReply>> settings = callAll(calls);
+            std::vector<std::optional<sdbus::MethodReply>> more = callAll(calls);
+            // Each reply read once: a profile active twice shares one.
+            std::vector<std::optional<VpnProfile>> profiles(calls.size());
+            for (std::size_t i = states; i < calls.size(); ++i) {
+                profiles[i] = vpnProfileAt(more[i], calls[i].path);
+            }
             std::vector<ActiveProfile> found;
-            for (ActiveRead& read : active) {
-                auto call = std::find_if(calls.begin(), calls.end(), [&](const Call& call) { return call.path == read.profilePath; });
-                std::optional<VpnProfile> profile = vpnProfileAt(settings[call - calls.begin()], read.profilePath);
-                if (profile && profile->uuid == read.uuid && profile->serviceType == serviceType) {
-                    found.push_back({*std::move(profile), std::move(read.vpn)});
+            for (std::size_t i = 0; i < active.size(); ++i) {
+                auto call = std::find_if(calls.begin() + static_cast<std::ptrdiff_t>(states), calls.end(),
+                                         [&](const Call& call) { return call.path == active[i].profilePath; });
+                const std::optional<VpnProfile>& profile = profiles[static_cast<std::size_t>(call - calls.begin())];
+                if (more[i] && profile && profile->uuid == active[i].uuid && profile->serviceType == serviceType) {
+                    found.push_back({*profile, vpnStateOf(active[i].vpn, *more[i])});
                 }
             }
             auto rank = [&](const ActiveProfile& active) {
@@ -370,38 +413,39 @@ private:
         return value.get<std::vector<sdbus::ObjectPath>>();
     }
 
-    // The VPNs among active connections: the properties of all at once, then
-    // the VPN states of those that are VPNs at once. One gone meanwhile is
-    // left out.
-    std::vector<ActiveRead> readActive(const std::vector<sdbus::ObjectPath>& paths) {
+    // The VPNs among active connections, their properties read all at once,
+    // and into `states` the calls that read their VPN states, in the same
+    // order, for the caller to send with what else it needs. One gone
+    // meanwhile is left out.
+    std::vector<ActiveRead> readActive(const std::vector<sdbus::ObjectPath>& paths, std::vector<Call>& states) {
         std::vector<Call> calls;
         for (const sdbus::ObjectPath& path : paths) {
             calls.push_back({path, kProperties, "GetAll", {kActive}});
         }
         std::vector<std::optional<sdbus::MethodReply>> replies = callAll(calls);
         std::vector<ActiveRead> found;
-        calls.clear();
         for (std::size_t i = 0; i < replies.size(); ++i) {
             Properties active;
-            if (!replies[i] || !((*replies[i] >> active), valueOr<bool>(active, "Vpn", false))) {
+            if (replies[i]) {
+                *replies[i] >> active;
+            }
+            if (!valueOr<bool>(active, "Vpn", false)) {
                 continue;
             }
             found.push_back({.uuid = valueOr<std::string>(active, "Uuid", ""),
                              .profilePath = valueOr<sdbus::ObjectPath>(active, "Connection", {}),
                              .vpn = {.path = paths[i], .state = ActiveState{valueOr<std::uint32_t>(active, "State", 0)}}});
-            calls.push_back({paths[i], kProperties, "Get", {kVpnConnection, "VpnState"}});
+            states.push_back({paths[i], kProperties, "Get", {kVpnConnection, "VpnState"}});
         }
-        replies = callAll(calls);
-        std::vector<ActiveRead> vpns;
-        for (std::size_t i = 0; i < replies.size(); ++i) {
-            if (replies[i]) {
-                sdbus::Variant state;
-                *replies[i] >> state;
-                found[i].vpn.vpnState = VpnState{state.get<std::uint32_t>()};
-                vpns.push_back(std::move(found[i]));
-            }
-        }
-        return vpns;
+        return found;
+    }
+
+    // The active VPN with the state a reply to its VpnState read holds.
+    static ActiveVpn vpnStateOf(ActiveVpn vpn, sdbus::MethodReply reply) {
+        sdbus::Variant state;
+        reply >> state;
+        vpn.vpnState = VpnState{state.containsValueOfType<std::uint32_t>() ? state.get<std::uint32_t>() : 0};
+        return vpn;
     }
 
     // Sends the calls at once and collects the replies as they come (each
@@ -447,17 +491,6 @@ private:
             }
         }
         return replies;
-    }
-
-    std::optional<Settings> settingsAt(const std::string& path) {
-        try {
-            return get<Settings>(path, kConnection, "GetSettings");
-        } catch (const sdbus::Error& error) {
-            if (isGone(error)) {
-                return std::nullopt;
-            }
-            throw;
-        }
     }
 
     std::unique_ptr<sdbus::IConnection> bus_;

@@ -59,13 +59,16 @@ public:
     virtual Result<std::optional<VpnProfile>> profileAt(const std::string& path, const std::string& uuid) = 0;
     // Stores a new profile (its uuid set) to disk.
     virtual std::optional<Error> add(const VpnProfile& profile) = 0;
-    // Replaces what the profile's fields say and keeps its other settings.
-    // Fails with kGone when there is no profile with its UUID.
+    // Replaces what the profile's fields say and keeps its other settings;
+    // writes nothing when they hold that already. Looks first at the
+    // profile's path, if any, then for its UUID. Fails with kGone when there
+    // is no profile with its UUID.
     virtual std::optional<Error> update(const VpnProfile& profile) = 0;
     // Deletes the profile; no error when there is none.
     virtual std::optional<Error> remove(const std::string& uuid) = 0;
-    // Activates the profile; no error when it is already active.
-    virtual std::optional<Error> activate(const std::string& uuid) = 0;
+    // Activates the profile at `path`, just read as the UUID's (empty: where
+    // the UUID is now); no error when it is already active.
+    virtual std::optional<Error> activate(const std::string& uuid, const std::string& path) = 0;
     // Deactivates an active connection; no error when it is not active any more.
     virtual std::optional<Error> deactivate(const std::string& activePath) = 0;
     // The active connections of VPN profiles, by profile UUID.

@@ -82,6 +82,7 @@ void NetworkManagerVPNStore::complete(ErrorCompletion completion, std::optional<
 ManagerRef NetworkManagerVPNStore::handleFor(const VpnProfile& profile) {
     auto manager = std::make_shared<NetworkManagerProfile>(*this);
     manager->uuid = profile.uuid;
+    manager->path = profile.path;
     applyProfile(profile, *manager);
     // The secrets are asked for only when the provider configuration is
     // looked at, where the profile was read (or found again by its UUID).
@@ -158,6 +159,7 @@ void NetworkManagerVPNStore::save(ManagerRef manager, ErrorCompletion completion
     }
     if (handle->uuid) {
         profile->uuid = *handle->uuid;
+        profile->path = handle->path;
         complete(std::move(completion), withoutSecrets(bus.value()->update(*profile), *profile));
         return;
     }
@@ -192,10 +194,12 @@ std::optional<Error> NetworkManagerVPNStore::joinFirstOfSite(NetworkManagerBus& 
     }
     const std::string own = profile.uuid;
     profile.uuid = first->uuid;
+    profile.path = first->path;
     if (std::optional<Error> error = bus.update(profile)) {
         return error;
     }
     handle.uuid = profile.uuid;
+    handle.path = profile.path;
     return bus.remove(own);
 }
 
@@ -206,12 +210,23 @@ void NetworkManagerVPNStore::reload(ManagerRef manager, ErrorCompletion completi
         return;
     }
     Result<NetworkManagerBus*> bus = this->bus();
-    Result<std::optional<VpnProfile>> read = bus.ok() ? bus.value()->profile(*handle->uuid) : bus.error();
+    if (!bus.ok()) {
+        complete(std::move(completion), bus.error());
+        return;
+    }
+    // Where it was read before, else where its UUID is now.
+    Result<std::optional<VpnProfile>> read = handle->path.empty()
+                                                 ? std::optional<VpnProfile>()
+                                                 : bus.value()->profileAt(handle->path, *handle->uuid);
+    if (read.ok() && !read.value()) {
+        read = bus.value()->profile(*handle->uuid);
+    }
     if (!read.ok() || !read.value()) {
         complete(std::move(completion), read.ok() ? kGone : read.error());
         return;
     }
     applyProfile(*read.value(), *handle);
+    handle->path = read.value()->path;
     std::get<TunnelProviderProtocol>(handle->protocolConfiguration).providerConfiguration =
         providerConfigurationOf(*read.value());
     complete(std::move(completion), std::nullopt);
@@ -240,7 +255,7 @@ std::optional<Error> NetworkManagerVPNStore::startTunnel(const TunnelProviderMan
         return bus.error();
     }
     activeStale_ = true;
-    return bus.value()->activate(*handle->uuid);
+    return bus.value()->activate(*handle->uuid, handle->path);
 }
 
 std::optional<Error> NetworkManagerVPNStore::stopTunnel(const TunnelProviderManager& manager) {

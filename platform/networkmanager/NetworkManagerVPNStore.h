@@ -21,6 +21,9 @@ public:
     using TunnelProviderManager::TunnelProviderManager;
 
     std::optional<std::string> uuid;  // none until first saved
+    // Where the profile was last read in NetworkManager's current run (a
+    // path lasts one run): a hint, checked against the UUID where it matters.
+    std::string path;
 };
 
 // The VPN configurations of one provider (VPN profiles of the service type
