@@ -24,6 +24,7 @@ public:
         // be written (for a writer with more to send than it could), unless
         // the watch is gone by then. Throws std::system_error where the queue
         // cannot wait for that.
+        // NOLINTNEXTLINE(performance-unnecessary-value-param): overrides keep it
         virtual void onceWritable(std::function<void()> /*onWritable*/) {
             throw std::system_error(std::make_error_code(std::errc::operation_not_supported),
                                     "waiting for a descriptor to be writable");

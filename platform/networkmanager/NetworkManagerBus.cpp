@@ -130,18 +130,35 @@ public:
                 onChange_(StateChange{.path = signal.getPath(), .vpn = vpn, .state = state});
             }));
         }
-        for (const std::string& rule :
-             {sender + "path='" + kRootPath + "',interface='" + kProperties + "'",
-              std::string("type='signal',sender='org.freedesktop.DBus',member='NameOwnerChanged',arg0='") + kService +
-                  "'"}) {
-            matches_.push_back(bus_->addMatch(rule, [this](sdbus::Message& /*signal*/) { onChange_(std::nullopt); }));
-        }
+        // NetworkManager's own properties: of those, only its list of
+        // active connections tells of a change.
+        matches_.push_back(bus_->addMatch(
+            sender + "path='" + kRootPath + "',interface='" + kProperties + "',member='PropertiesChanged'",
+            [this](sdbus::Message& signal) {
+                std::string interface;
+                Properties changed;
+                std::vector<std::string> invalidated;
+                signal >> interface >> changed >> invalidated;
+                auto listed = changed.find("ActiveConnections");
+                if (listed != changed.end() && listed->second.containsValueOfType<std::vector<sdbus::ObjectPath>>()) {
+                    auto paths = listed->second.get<std::vector<sdbus::ObjectPath>>();
+                    onChange_(StateChange{.activeConnections = std::vector<std::string>(paths.begin(), paths.end())});
+                } else if (listed != changed.end() ||
+                           std::find(invalidated.begin(), invalidated.end(), "ActiveConnections") != invalidated.end()) {
+                    onChange_(std::nullopt);
+                }
+            }));
+        matches_.push_back(
+            bus_->addMatch(std::string("type='signal',sender='org.freedesktop.DBus',member='NameOwnerChanged',arg0='") +
+                               kService + "'",
+                           [this](sdbus::Message& /*signal*/) { onChange_(std::nullopt); }));
     }
 
     Result<std::vector<VpnProfile>> vpnProfiles(const std::string& serviceType) override {
         try {
             auto paths = get<std::vector<sdbus::ObjectPath>>(kSettingsPath, kSettings, "ListConnections");
             std::vector<Call> calls;
+            calls.reserve(paths.size());
             for (const sdbus::ObjectPath& path : paths) {
                 calls.push_back({path, kConnection, "GetSettings", {}});
             }
@@ -312,7 +329,7 @@ public:
             std::vector<sdbus::ObjectPath> order;
             sdbus::Variant listed;
             if (!replies[0] || !replies[1]) {
-                throw sdbus::Error("org.freedesktop.DBus.Error.ServiceUnknown", "NetworkManager left the bus");
+                return Error{"NetworkManager is not running on the system bus"};
             }
             *replies[0] >> order;
             *replies[1] >> listed;
@@ -419,6 +436,7 @@ private:
     // meanwhile is left out.
     std::vector<ActiveRead> readActive(const std::vector<sdbus::ObjectPath>& paths, std::vector<Call>& states) {
         std::vector<Call> calls;
+        calls.reserve(paths.size());
         for (const sdbus::ObjectPath& path : paths) {
             calls.push_back({path, kProperties, "GetAll", {kActive}});
         }
@@ -487,7 +505,8 @@ private:
         }
         for (std::optional<sdbus::Error>& failure : failures) {
             if (failure) {
-                throw *failure;
+                // As sdbus-c++ throws its own, for the callers' handlers of it.
+                throw sdbus::Error(*failure);  // NOLINT(cert-err60-cpp)
             }
         }
         return replies;

@@ -20,6 +20,8 @@ struct StateChange {
     std::string path;
     bool vpn = false;  // VpnState when set, else ActiveState
     std::uint32_t state = 0;
+    // Set instead: NetworkManager's active connections are now these.
+    std::optional<std::vector<std::string>> activeConnections;
 };
 
 // A VPN profile's active connection, as NetworkManager reports it now.

@@ -348,6 +348,15 @@ void NetworkManagerVPNStore::remember(std::vector<std::pair<std::string, ActiveV
 
 void NetworkManagerVPNStore::noteChange(std::optional<StateChange> change) {
     changed_ = true;
+    if (change && change->activeConnections) {
+        // Active connections gone are let go of; a new one tells its state
+        // in a signal of its own, which asks again.
+        const std::vector<std::string>& now = *change->activeConnections;
+        std::erase_if(active_, [&](const std::pair<std::string, ActiveVpn>& entry) {
+            return std::find(now.begin(), now.end(), entry.second.path) == now.end();
+        });
+        return;
+    }
     if (change && !activeStale_) {
         // A state of an active connection already read: no need to ask.
         for (auto& [uuid, vpn] : active_) {
