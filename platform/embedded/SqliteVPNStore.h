@@ -15,13 +15,14 @@ namespace vxm::platform {
 // The VPN configuration store kept in one SQLite file, shared by every process
 // that names the same path.
 //
-// Completions run on the main queue, never on the caller's stack. Each
-// operation with a completion is queued; one main-queue task then runs what
-// is queued in request order, each operation in a transaction of its own, and
-// calls each completion once its transaction has committed (or failed). A completion that
-// reported success has its change in the file, so a crash right after keeps it.
-// Start and stop requests and status reads work at once on the caller's
-// thread. Every operation is safe from any thread.
+// Each operation with a completion runs in a main-queue task of its own, in
+// a transaction of its own, and calls its completion there once that has
+// committed (or failed); so a completion that reported success has its change
+// in the file, and a crash right after keeps it. Removals are the exception
+// that makes removing thousands fast: those requested before their task runs
+// share it, and one transaction, each within a savepoint of its own (one
+// refused undoes no other). Start and stop requests and status reads work at
+// once on the caller's thread. Every operation is safe from any thread.
 //
 // A new configuration joins one stored for its site since the last load (as
 // every store's does; see VPNConfigurationStore): the transaction that saves
@@ -40,8 +41,7 @@ namespace vxm::platform {
 // signals (see observeStatusChanges).
 //
 // The work is shared among parts that each do one job on the state that
-// StoreConnection owns and locks: OperationQueue runs the operations with a
-// completion, StatusCache keeps the statuses last read, StoreObservers runs
+// StoreConnection owns and locks: StatusCache keeps the statuses last read, StoreObservers runs
 // the observers' blocks, StandInProvider moves statuses, and StoreQueries
 // holds the SQL and maps rows to handles. A loaded handle's provider
 // configuration is read through StoreConnection when first looked at (none
@@ -90,7 +90,8 @@ public:
 
 private:
     class Impl;
-    std::unique_ptr<Impl> impl_;
+    // Shared with the main-queue tasks of its operations, which hold it weakly.
+    std::shared_ptr<Impl> impl_;
 };
 
 }  // namespace vxm::platform

@@ -2,7 +2,6 @@
 #include "platform/embedded/StoreConnection.h"
 
 #include <cerrno>
-#include <exception>
 #include <utility>
 
 #include <sys/stat.h>
@@ -21,25 +20,21 @@ Connection* StoreConnection::openLocked(bool create) {
     if (!create && !storeFileExists(path_)) {
         return nullptr;
     }
-    try {
-        OpenedStoreFile file = openStoreFile(path_);
-        // Through a weak reference: a handle may outlive the store, and then reads none.
-        auto connection = std::make_unique<Connection>(
-            std::move(file.db), [weak = weak_from_this()](std::int64_t key) -> std::optional<ProviderConfiguration> {
-                const std::shared_ptr<StoreConnection> self = weak.lock();
-                return self ? self->readProviderConfiguration(key) : std::nullopt;
-            });
-        // Beside the file as resolved, so that every process of the store
-        // signals through one file whatever path it was given.
-        signal_.open(file.path);
-        filePath_ = std::move(file.path);
-        connection_ = std::move(connection);
-        rememberIdentityLocked();
-        erasePendingLocked();
-        return connection_.get();
-    } catch (const std::exception& error) {
-        throw Failure{{"the VPN configuration store at " + path_ + " cannot be opened: " + error.what()}};
-    }
+    OpenedStoreFile file = openStoreFile(path_);
+    // Through a weak reference: a handle may outlive the store, and then reads none.
+    auto connection = std::make_unique<Connection>(
+        std::move(file.db), [weak = weak_from_this()](std::int64_t key) -> std::optional<ProviderConfiguration> {
+            const std::shared_ptr<StoreConnection> self = weak.lock();
+            return self ? self->readProviderConfiguration(key) : std::nullopt;
+        });
+    // Beside the file as resolved, so that every process of the store
+    // signals through one file whatever path it was given.
+    signal_.open(file.path);
+    filePath_ = std::move(file.path);
+    connection_ = std::move(connection);
+    rememberIdentityLocked();
+    erasePendingLocked();
+    return connection_.get();
 }
 
 bool StoreConnection::deletedLocked() const {
@@ -63,8 +58,7 @@ CachedStatus StoreConnection::liveStatusLocked(std::int64_t key) {
 
 std::optional<ProviderConfiguration> StoreConnection::readProviderConfiguration(std::int64_t key) {
     const std::lock_guard lock(mutex_);
-    std::optional<ProviderConfiguration> values;
-    guard(Access::read, [&]() -> std::optional<Error> {
+    try {
         Connection* connection = deletedLocked() ? nullptr : openLocked(false);
         if (connection == nullptr) {
             return std::nullopt;
@@ -72,11 +66,12 @@ std::optional<ProviderConfiguration> StoreConnection::readProviderConfiguration(
         sqlite::Statement::Use row = connection->statement(selectProviderConfiguration).use();
         row.bind(1, key);
         if (row.step() && !row.isNull(0)) {
-            values = decodeProviderConfiguration(row.view(0));
+            return decodeProviderConfiguration(row.view(0));
         }
-        return std::nullopt;
-    });
-    return values;  // every failure reads as none, as said
+    } catch (const Failure&) {
+        // Reads as none, as said.
+    }
+    return std::nullopt;
 }
 
 void StoreConnection::rememberIdentityLocked() {
@@ -133,7 +128,7 @@ void StoreConnection::erasePendingLocked() {
         sqlite::Transaction transaction(connection_->db(), sqlite::Transaction::Kind::write);
         connection_->statement(noteErased).use().bind(1, requested).step();
         transaction.commit();
-    } catch (const sqlite::DatabaseError&) {
+    } catch (const Failure&) {
         // Left to the next open or request, as said.
     }
 }

@@ -17,10 +17,6 @@
 
 namespace vxm::platform {
 
-// Whether an operation reads the store or writes it: what its database
-// errors are reported as.
-enum class Access { read, write };
-
 // The state that every part of one SqliteVPNStore shares, and the lock that
 // guards it: the connection to the store file, opened on first use, and the
 // statuses last read through it. Also the change signal beside the file.
@@ -48,12 +44,11 @@ public:
     // The connection, opening the store file (and the signal) on first use,
     // and then erasing what earlier commits asked to be erased (see
     // erasePendingLocked). None when no file stands at the path and `create`
-    // is false: there is no store, and none is made. Throws Failure when the
-    // file cannot be opened.
+    // is false: there is no store, and none is made. Throws Failure.
     Connection* openLocked(bool create);
 
     // The stored status of `key`, read again only when a change was signalled
-    // since it was last read. Throws Failure or sqlite::DatabaseError. Once
+    // since it was last read. Throws Failure. Once
     // the store file was deleted, every configuration is gone (until a new
     // file stands at the path): reading never makes a store.
     CachedStatus liveStatusLocked(std::int64_t key);
@@ -80,46 +75,24 @@ public:
 
     StatusCache& statusesLocked() { return statuses_; }
 
-    // Runs `work` (returning std::optional<Error>) and turns what it throws
-    // into the error value for the caller: a Failure's own error, a database
-    // error as the store failing to be read or written.
+    // Runs `work` within a savepoint of the transaction running now. When it
+    // throws, undoes what it did and returns the error, unless the error
+    // ended the whole transaction (a full disk, say): then throws it on.
     template <class Work>
-    std::optional<Error> guard(Access access, Work&& work) const {
-        try {
-            return work();
-        } catch (const Failure& stopped) {
-            return stopped.error;
-        } catch (const sqlite::DatabaseError& error) {
-            return access == Access::write ? writeError(error.what()) : readError(error.what());
-        }
-    }
-
-    // Runs `work` (returning nothing) within a savepoint of the transaction
-    // running now. When it throws a database error, undoes what it did and
-    // returns the error as a write error, unless the error ended the whole
-    // transaction (a full disk, say): then throws it on.
-    template <class Work>
-    std::optional<Error> aloneLocked(Connection& connection, Work&& work) const {
+    static std::optional<Error> aloneLocked(Connection& connection, Work&& work) {
         connection.statement(savepoint).use().step();
         try {
             work();
-        } catch (const sqlite::DatabaseError& error) {
+        } catch (const Failure& failure) {
             if (!connection.db().inTransaction()) {
                 throw;
             }
             connection.statement(rollBackToSavepoint).use().step();
             connection.statement(releaseSavepoint).use().step();
-            return writeError(error.what());
+            return failure.error;
         }
         connection.statement(releaseSavepoint).use().step();
         return std::nullopt;
-    }
-
-    [[nodiscard]] Error readError(const std::string& reason) const {
-        return {"the VPN configuration store at " + path_ + " cannot be read: " + reason};
-    }
-    [[nodiscard]] Error writeError(const std::string& reason) const {
-        return {"the VPN configuration store at " + path_ + " cannot be written: " + reason};
     }
 
 private:

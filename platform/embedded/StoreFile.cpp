@@ -58,8 +58,18 @@ bool isFolder(const std::string& path) {
     return ::stat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode);
 }
 
+// What each step of an opening throws: "<the store> cannot be opened: <reason>".
+[[noreturn]] void refuse(const std::string& store, const std::string& reason) {
+    throw Failure{{store + " cannot be opened: " + reason}};
+}
+
+[[noreturn]] void refuse(int fd, const std::string& store, const std::string& reason) {
+    ::close(fd);
+    refuse(store, reason);
+}
+
 // Creates each missing folder of `folder` owner-only.
-void createFolders(const std::string& folder) {
+void createFolders(const std::string& store, const std::string& folder) {
     if (isFolder(folder)) {
         return;
     }
@@ -69,9 +79,9 @@ void createFolders(const std::string& folder) {
             // mkdir's mode is narrowed by the umask; set it whole.
             ::chmod(prefix.c_str(), 0700);
         } else if (errno != EEXIST) {
-            throw StoreOpenError("cannot create the folder " + prefix + ": " + describe(errno));
+            refuse(store, "cannot create the folder " + prefix + ": " + describe(errno));
         } else if (!isFolder(prefix)) {
-            throw StoreOpenError("cannot create the folder " + prefix + ": " + describe(ENOTDIR));
+            refuse(store, "cannot create the folder " + prefix + ": " + describe(ENOTDIR));
         }
         if (end == std::string::npos) {
             return;
@@ -82,12 +92,12 @@ void createFolders(const std::string& folder) {
 // `path` with its folder resolved through the links in it to an absolute
 // path; the file name is kept as it is, so that a link there is found out
 // when the file is opened.
-std::string resolveFolder(const std::string& path) {
+std::string resolveFolder(const std::string& store, const std::string& path) {
     const std::size_t slash = path.rfind('/');
     const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
     char* resolved = ::realpath(folder.c_str(), nullptr);
     if (resolved == nullptr) {
-        throw StoreOpenError("cannot find the folder " + folder + ": " + describe(errno));
+        refuse(store, "cannot find the folder " + folder + ": " + describe(errno));
     }
     std::string result(resolved);
     std::free(resolved);  // NOLINT(cppcoreguidelines-no-malloc)
@@ -99,16 +109,11 @@ std::string resolveFolder(const std::string& path) {
 
 constexpr int kNoFollowFlags = O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
 
-[[noreturn]] void refuse(int fd, const std::string& reason) {
-    ::close(fd);
-    throw StoreOpenError(reason);
-}
-
-struct stat statusOf(int fd, const std::string& path) {
+struct stat statusOf(int fd, const std::string& store, const std::string& path) {
     struct stat status {};
     if (::fstat(fd, &status) != 0) {
         const int error = errno;
-        refuse(fd, path + ": " + describe(error));
+        refuse(fd, store, path + ": " + describe(error));
     }
     return status;
 }
@@ -121,11 +126,11 @@ std::string otherOwner(const struct stat& status) {
 // one (the open may just have made it) gets 0600 whatever the umask, and
 // group and other bits go from one that stood there (a store restored from a
 // backup as 0644, say).
-void makePrivate(int fd, const struct stat& status, const std::string& path) {
+void makePrivate(int fd, const struct stat& status, const std::string& store, const std::string& path) {
     const mode_t mode = status.st_size == 0 ? 0600 : status.st_mode & 0700;
     if (mode != (status.st_mode & 07777) && ::fchmod(fd, mode) != 0) {
         const int error = errno;
-        refuse(fd, "cannot make " + path + " private: " + describe(error));
+        refuse(fd, store, "cannot make " + path + " private: " + describe(error));
     }
 }
 
@@ -133,24 +138,24 @@ enum class FileKind { empty, ours };
 
 // Reads the header without SQLite, which could write to a file it opens for
 // writing (rolling back another program's journal, checkpointing its WAL).
-FileKind inspectHeader(int fd) {
+FileKind inspectHeader(int fd, const std::string& store) {
     std::array<unsigned char, 100> header{};
     const ssize_t got = ::pread(fd, header.data(), header.size(), 0);
     if (got < 0) {
         const int error = errno;
-        refuse(fd, describe(error));
+        refuse(fd, store, describe(error));
     }
     if (got == 0) {
         return FileKind::empty;
     }
     constexpr std::string_view kMagic("SQLite format 3\0", 16);
     if (got < static_cast<ssize_t>(header.size()) || std::memcmp(header.data(), kMagic.data(), kMagic.size()) != 0) {
-        refuse(fd, std::string(kNotOurs));
+        refuse(fd, store, std::string(kNotOurs));
     }
     const std::uint32_t applicationId = (std::uint32_t{header[68]} << 24) | (std::uint32_t{header[69]} << 16) |
                                         (std::uint32_t{header[70]} << 8) | std::uint32_t{header[71]};
     if (applicationId != kStoreApplicationId) {
-        refuse(fd, std::string(kNotOurs));
+        refuse(fd, store, std::string(kNotOurs));
     }
     return FileKind::ours;
 }
@@ -162,26 +167,29 @@ FileKind inspectHeader(int fd) {
 // file of another user is not ours to put secrets in. A second name (hard
 // link) would get a write-ahead log of its own, and changes made through one
 // name would be lost to the other.
-int openMainFile(const std::string& path, FileKind& kind) {
+FileKind checkMainFile(const std::string& store, const std::string& path) {
     const int fd = ::open(path.c_str(), O_RDONLY | O_CREAT | kNoFollowFlags, 0600);
     if (fd < 0) {
-        throw StoreOpenError(errno == ELOOP ? "it is a symbolic link; set VXM_STORE to the file it points to"
-                                            : describe(errno));
+        refuse(store, errno == ELOOP ? "it is a symbolic link; set VXM_STORE to the file it points to"
+                                     : describe(errno));
     }
-    const struct stat status = statusOf(fd, path);
+    const struct stat status = statusOf(fd, store, path);
     if (!S_ISREG(status.st_mode)) {
-        refuse(fd, S_ISDIR(status.st_mode) ? describe(EISDIR) : std::string(kNotOurs));
+        refuse(fd, store, S_ISDIR(status.st_mode) ? describe(EISDIR) : std::string(kNotOurs));
     }
     if (status.st_uid != ::geteuid()) {
-        refuse(fd, "it " + otherOwner(status) + "; set VXM_STORE to a store of your own");
+        refuse(fd, store, "it " + otherOwner(status) + "; set VXM_STORE to a store of your own");
     }
     if (status.st_nlink > 1) {
-        refuse(fd, "it has " + std::to_string(status.st_nlink) +
+        refuse(fd, store, "it has " + std::to_string(status.st_nlink) +
                        " hard links; remove all but one, as changes made through one name are lost to the others");
     }
-    kind = inspectHeader(fd);
-    makePrivate(fd, status, path);
-    return fd;
+    const FileKind kind = inspectHeader(fd, store);
+    makePrivate(fd, status, store, path);
+    // Closed before SQLite opens the file: closing a descriptor of it drops
+    // the locks SQLite's own hold.
+    ::close(fd);
+    return kind;
 }
 
 // The folder of the store (resolved) must be this user's and
@@ -190,18 +198,18 @@ int openMainFile(const std::string& path, FileKind& kind) {
 // may add a file to the folder could put one of those in its way, to read
 // what goes in or to have it played back into the store. Its identity, to
 // find out that it was replaced meanwhile.
-struct stat checkFolder(const std::string& folder) {
+struct stat checkFolder(const std::string& store, const std::string& folder) {
     struct stat status {};
     if (::stat(folder.c_str(), &status) != 0) {
-        throw StoreOpenError("cannot find the folder " + folder + ": " + describe(errno));
+        refuse(store, "cannot find the folder " + folder + ": " + describe(errno));
     }
     const std::string ownFolder = "; set VXM_STORE to a store in a folder of your own that no one else may write";
     if (status.st_uid != ::geteuid()) {
-        throw StoreOpenError("its folder " + folder + " " + otherOwner(status) + ownFolder);
+        refuse(store, "its folder " + folder + " " + otherOwner(status) + ownFolder);
     }
     if ((status.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
-        throw StoreOpenError("other users may write its folder " + folder + ownFolder +
-                             ", or make this one so (chmod go-w " + folder + ")");
+        refuse(store, "other users may write its folder " + folder + ownFolder + ", or make this one so (chmod go-w " +
+                          folder + ")");
     }
     return status;
 }
@@ -211,7 +219,7 @@ struct stat checkFolder(const std::string& folder) {
 // root can have put them there, but a file that SQLite cannot use would be
 // reported as a bare "disk I/O error". Files of this user's that others may
 // read are made private.
-void checkFilesBeside(const std::string& path) {
+void checkFilesBeside(const std::string& store, const std::string& path) {
     for (const char* suffix : {"-wal", "-shm", "-journal", "-events"}) {
         const std::string beside = path + suffix;
         struct stat status {};
@@ -219,10 +227,10 @@ void checkFilesBeside(const std::string& path) {
             continue;
         }
         if (!S_ISREG(status.st_mode)) {
-            throw StoreOpenError(beside + " is not a regular file; remove it");
+            refuse(store, beside + " is not a regular file; remove it");
         }
         if (status.st_uid != ::geteuid()) {
-            throw StoreOpenError(beside + " " + otherOwner(status) + "; remove it");
+            refuse(store, beside + " " + otherOwner(status) + "; remove it");
         }
         // A file that went meanwhile (a rollback journal, while another
         // process sets up a new store) is as fine as one never there.
@@ -232,19 +240,19 @@ void checkFilesBeside(const std::string& path) {
             }
             std::string reason = beside + " cannot be read and written by you (" + describe(errno);
             reason += "); make it so (chmod u+rw " + beside + ")";
-            throw StoreOpenError(reason);
+            refuse(store, reason);
         }
         if ((status.st_mode & 077) != 0 && ::chmod(beside.c_str(), status.st_mode & 0700) != 0 && errno != ENOENT) {
-            throw StoreOpenError("cannot make " + beside + " private: " + describe(errno));
+            refuse(store, "cannot make " + beside + " private: " + describe(errno));
         }
     }
 }
 
-bool isCurrentStore(sqlite::Database& db) {
+bool isCurrentStore(const std::string& store, sqlite::Database& db) {
     const std::int64_t applicationId = db.queryInteger("PRAGMA application_id");
     const std::int64_t version = db.queryInteger("PRAGMA user_version");
     if (applicationId == kStoreApplicationId && version > kStoreSchemaVersion) {
-        throw StoreOpenError(std::string(kNewer));
+        refuse(store, std::string(kNewer));
     }
     return applicationId == kStoreApplicationId && version == kStoreSchemaVersion;
 }
@@ -252,16 +260,16 @@ bool isCurrentStore(sqlite::Database& db) {
 // Makes the tables in a file that holds none, or brings a store of version 1
 // to the current version, under the write lock, as other processes may be
 // opening the same file at the same time.
-void createTablesIfEmpty(sqlite::Database& db) {
+void createTablesIfEmpty(const std::string& store, sqlite::Database& db) {
     sqlite::Transaction transaction(db, sqlite::Transaction::Kind::write);
-    if (isCurrentStore(db)) {
+    if (isCurrentStore(store, db)) {
         return;
     }
     const std::int64_t applicationId = db.queryInteger("PRAGMA application_id");
     const bool version1 = applicationId == kStoreApplicationId && db.queryInteger("PRAGMA user_version") == 1;
     if (!version1 && ((applicationId != 0 && applicationId != kStoreApplicationId) ||
                       db.queryInteger("SELECT count(*) FROM sqlite_schema") != 0)) {
-        throw StoreOpenError(std::string(kNotOurs));
+        refuse(store, std::string(kNotOurs));
     }
     if (!version1) {
         db.execute(kSchema);
@@ -272,15 +280,15 @@ void createTablesIfEmpty(sqlite::Database& db) {
 
 // Opens the file, known to be ours or empty, with SQLite; makes the tables
 // and switches it to WAL mode when that is still to be done.
-std::unique_ptr<sqlite::Database> openWithSqlite(const std::string& path, FileKind kind) {
-    auto db =
-        std::make_unique<sqlite::Database>(path, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX | SQLITE_OPEN_NOFOLLOW);
+std::unique_ptr<sqlite::Database> openWithSqlite(const std::string& store, const std::string& path, FileKind kind) {
+    auto db = std::make_unique<sqlite::Database>(store, path,
+                                                 SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX | SQLITE_OPEN_NOFOLLOW);
     sqlite3_busy_timeout(db->handle(), kBusyTimeoutMilliseconds);
-    if (kind == FileKind::empty || !isCurrentStore(*db)) {
-        createTablesIfEmpty(*db);
+    if (kind == FileKind::empty || !isCurrentStore(store, *db)) {
+        createTablesIfEmpty(store, *db);
     }
     if (db->queryText("PRAGMA journal_mode") != "wal" && db->queryText("PRAGMA journal_mode = WAL") != "wal") {
-        throw StoreOpenError("it cannot be switched to write-ahead logging");
+        refuse(store, "it cannot be switched to write-ahead logging");
     }
     // In WAL mode a commit survives the process being killed right after;
     // only a power loss may take the latest commits back.
@@ -301,6 +309,7 @@ std::unique_ptr<sqlite::Database> openWithSqlite(const std::string& path, FileKi
 }  // namespace
 
 int openFileBesideStore(const std::string& path, int flags) {
+    const std::string notRegular = path + " is not a regular file; remove it";
     const int fd = ::open(path.c_str(), flags | kNoFollowFlags, 0600);
     if (fd < 0) {
         const int error = errno;
@@ -308,46 +317,42 @@ int openFileBesideStore(const std::string& path, int flags) {
             return -1;
         }
         // A symbolic link, a folder opened for writing, a socket.
-        if (error == ELOOP || error == EISDIR || error == ENXIO) {
-            throw StoreOpenError(path + " is not a regular file; remove it");
-        }
-        throw StoreOpenError(path + ": " + describe(error));
+        throw Failure{{error == ELOOP || error == EISDIR || error == ENXIO ? notRegular : path + ": " + describe(error)}};
     }
-    const struct stat status = statusOf(fd, path);
-    if (!S_ISREG(status.st_mode)) {
-        refuse(fd, path + " is not a regular file; remove it");
+    struct stat status {};
+    if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
+        ::close(fd);
+        throw Failure{{notRegular}};
     }
-    makePrivate(fd, status, path);
+    makePrivate(fd, status, path, path);
     return fd;
 }
 
 OpenedStoreFile openStoreFile(const std::string& path) {
+    const std::string store = "the VPN configuration store at " + path;
     if (path.empty()) {
-        throw StoreOpenError("there is no home folder to keep it in; set VXM_STORE to its path");
+        refuse(store, "there is no home folder to keep it in; set VXM_STORE to its path");
     }
     if (const std::size_t end = path.rfind('/'); end != std::string::npos && end > 0) {
-        createFolders(path.substr(0, end));
+        createFolders(store, path.substr(0, end));
     }
-    OpenedStoreFile opened{.db = nullptr, .path = resolveFolder(path)};
+    OpenedStoreFile opened{.db = nullptr, .path = resolveFolder(store, path)};
     const std::size_t slash = opened.path.rfind('/');
     const std::string folder = slash == 0 ? "/" : opened.path.substr(0, slash);
-    const struct stat checked = checkFolder(folder);
-    FileKind kind = FileKind::empty;
-    // Every descriptor of the file is closed before SQLite opens it: closing
-    // one drops the locks SQLite's own hold.
-    ::close(openMainFile(opened.path, kind));
-    checkFilesBeside(opened.path);
+    const struct stat checked = checkFolder(store, folder);
+    const FileKind kind = checkMainFile(store, opened.path);
+    checkFilesBeside(store, opened.path);
     // While a new file is being set up by several processes at once, SQLite
     // may report it busy without waiting (switching the journal mode takes
     // the file whole): try again until the busy timeout has passed.
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kBusyTimeoutMilliseconds);
     for (;;) {
         try {
-            opened.db = openWithSqlite(opened.path, kind);
+            opened.db = openWithSqlite(store, opened.path, kind);
             break;
-        } catch (const sqlite::DatabaseError& error) {
-            if ((error.code() & 0xff) != SQLITE_BUSY || std::chrono::steady_clock::now() > deadline) {
-                throw StoreOpenError(error.what());
+        } catch (const Failure& failure) {
+            if (!failure.busy || std::chrono::steady_clock::now() > deadline) {
+                throw;
             }
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
@@ -356,8 +361,9 @@ OpenedStoreFile openStoreFile(const std::string& path) {
     // in place of this one while it was being opened.
     struct stat found {};
     if (::stat(folder.c_str(), &found) != 0 || checked.st_dev != found.st_dev || checked.st_ino != found.st_ino) {
-        throw StoreOpenError("its folder " + folder + " was replaced while it was being opened");
+        refuse(store, "its folder " + folder + " was replaced while it was being opened");
     }
+    opened.db->opened();
     return opened;
 }
 

@@ -3,18 +3,11 @@
 
 #include <cstdint>
 #include <memory>
-#include <stdexcept>
 #include <string>
 
 #include "platform/embedded/SqliteDatabase.h"
 
 namespace vxm::platform {
-
-// Why a store file could not be opened, in words a person can act on.
-class StoreOpenError : public std::runtime_error {
-public:
-    using std::runtime_error::runtime_error;
-};
 
 // Marks a SQLite file as a store of this program (PRAGMA application_id).
 inline constexpr std::uint32_t kStoreApplicationId = 0x56584D53;  // "VXMS"
@@ -39,7 +32,8 @@ struct OpenedStoreFile {
 // symbolic link) of this user with one name, whose header shows a store of
 // this program or no bytes at all; and the files beside it, where they exist,
 // regular files of this user that it may read and write. Otherwise nothing is
-// changed and StoreOpenError thrown, naming what stands in the way. Then
+// changed and Failure thrown ("the VPN configuration store at <path> cannot
+// be opened: …"), naming what stands in the way in words a person can act on. Then
 // group and other permission bits are cleared from the files. Brings a store
 // of an earlier version to this one. Leaves the file in WAL mode with a busy
 // timeout on the connection, and freed pages overwritten with zeros
@@ -57,7 +51,7 @@ bool storeFileExists(const std::string& path);
 // who owns what stands in it). Clears group and other permission bits (a
 // file it creates is 0600 whatever the umask). Returns the descriptor
 // (close-on-exec), or -1 when the file is missing and O_CREAT not given.
-// Throws StoreOpenError naming the path otherwise.
+// Throws Failure naming the path otherwise.
 int openFileBesideStore(const std::string& path, int flags);
 
 }  // namespace vxm::platform

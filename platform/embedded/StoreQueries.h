@@ -15,12 +15,6 @@
 
 namespace vxm::platform {
 
-// Stops the store operation at hand with an error for its caller. Thrown and
-// caught inside the store only (StoreConnection::guard turns it into a value).
-struct Failure {
-    Error error;
-};
-
 inline constexpr const char* kNotSaved = "the configuration is not saved";
 inline constexpr const char* kGone = "the configuration is no longer in the store";
 inline constexpr const char* kNotEnabled = "the configuration is not enabled";
