@@ -92,10 +92,8 @@ bool Database::inTransaction() const { return sqlite3_get_autocommit(db_) == 0; 
 
 void Database::fail(bool writes) const {
     const int code = sqlite3_extended_errcode(db_);
-    const char* verb = opening_ ? " cannot be opened: "
-                       : writes || sqlite3_txn_state(db_, nullptr) == SQLITE_TXN_WRITE ? " cannot be written: "
-                                                                                         : " cannot be read: ";
-    throw Failure{.error = {name_ + verb + describe(db_)}, .busy = (code & 0xff) == SQLITE_BUSY};
+    throw Failure{.error = {name_ + (writes ? " cannot be written: " : " cannot be read: ") + describe(db_)},
+                  .busy = (code & 0xff) == SQLITE_BUSY};
 }
 
 Statement::Statement(Database& database, std::string_view sql) : database_(database) {

@@ -27,9 +27,9 @@ struct Failure {
 namespace vxm::platform::sqlite {
 
 // One open SQLite connection. Not safe for use by two threads at once. Every
-// failed call throws Failure: "<name> cannot be opened: <SQLite's message>"
-// until opened() is called, then "cannot be written" for a call that writes
-// or runs in a writing transaction, else "cannot be read".
+// failed call throws Failure: "<name> cannot be written: <SQLite's message>"
+// for a call that writes, else "cannot be read" ("cannot be opened" for the
+// opening itself).
 class Database {
 public:
     // Opens the database file at `path` with sqlite3_open_v2 `flags`; `name`
@@ -49,8 +49,6 @@ public:
     [[nodiscard]] std::int64_t lastInsertKey() const;
     // Throws the failure of the last call; `writes` when that call writes.
     [[noreturn]] void fail(bool writes) const;
-    // Ends the opening: failures from now on are reads or writes.
-    void opened() { opening_ = false; }
     // Writes the whole write-ahead log into the file and truncates it to no
     // bytes. False when readers or a writer kept it from completing past the
     // busy timeout; throws for any other failure.
@@ -64,7 +62,6 @@ public:
 private:
     std::string name_;
     sqlite3* db_ = nullptr;
-    bool opening_ = true;
 };
 
 // A statement prepared once and used many times.

@@ -363,7 +363,6 @@ OpenedStoreFile openStoreFile(const std::string& path) {
     if (::stat(folder.c_str(), &found) != 0 || checked.st_dev != found.st_dev || checked.st_ino != found.st_ino) {
         refuse(store, "its folder " + folder + " was replaced while it was being opened");
     }
-    opened.db->opened();
     return opened;
 }
 
