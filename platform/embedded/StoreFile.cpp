@@ -292,16 +292,15 @@ std::unique_ptr<sqlite::Database> openWithSqlite(const std::string& store, const
     }
     // In WAL mode a commit survives the process being killed right after;
     // only a power loss may take the latest commits back.
-    // A process that opens the store while no other has it open, as every run
-    // of the tool does, first reads the whole write-ahead log back: folding
-    // the log into the file every 64 pages (SQLite's default is 1000) keeps
-    // that read short, for two syncs in the run whose commit passes the mark.
+    // The log stays short without a checkpoint setting of its own: every
+    // commit that replaces or removes a key folds it into the file and
+    // truncates it (see StoreConnection::erasePendingLocked).
     // Pages freed by a change are overwritten with zeros, so that a replaced
     // or removed private key does not stay in a free page of the file. A run
     // reads each row once, so a page cache of 128 KiB (SQLite's default is
     // 2 MiB) costs it no reads and keeps large stores' runs small.
     db->execute(
-        "PRAGMA synchronous = NORMAL; PRAGMA wal_autocheckpoint = 64; PRAGMA secure_delete = ON;"
+        "PRAGMA synchronous = NORMAL; PRAGMA secure_delete = ON;"
         " PRAGMA cache_size = -128");
     return db;
 }
