@@ -100,6 +100,10 @@ std::vector<ManagerRef> SqliteVPNStore::Impl::loadAll() {
     const std::int64_t stamp = store_->signal().stamp();
     std::vector<ManagerRef> managers;
     std::int64_t highest = 0;
+    // In a transaction, ended after the rows: read outside one, the rows
+    // leave SQLite's page cache to be set up again by the next write (a
+    // stop's), 90 KB more at the peak of a run on 10,000 configurations.
+    Transaction transaction(connection->db(), Transaction::Kind::read);
     Statement::Use row = connection->statement(selectAll).use();
     while (row.step()) {
         auto manager = std::make_shared<SqliteManager>(owner_);

@@ -32,20 +32,15 @@ Connection* StoreConnection::openLocked(bool create) {
     signal_.open(file.path);
     filePath_ = std::move(file.path);
     connection_ = std::move(connection);
-    rememberIdentityLocked();
+    if (struct stat identity {}; ::stat(path_.c_str(), &identity) == 0) {
+        device_ = identity.st_dev;
+        inode_ = identity.st_ino;
+    }
     erasePendingLocked();
     return connection_.get();
 }
 
-bool StoreConnection::deletedLocked() const {
-    struct stat identity {};
-    return !connection_ && deleted_ && ::stat(path_.c_str(), &identity) != 0 && errno == ENOENT;
-}
-
 CachedStatus StoreConnection::liveStatusLocked(std::int64_t key) {
-    if (deletedLocked()) {
-        return {.status = VPNStatus::invalid, .changes = -1, .stamp = signal_.stamp()};
-    }
     Connection* connection = openLocked(false);
     if (connection == nullptr) {
         return {.status = VPNStatus::invalid, .changes = -1, .stamp = signal_.stamp()};
@@ -59,7 +54,7 @@ CachedStatus StoreConnection::liveStatusLocked(std::int64_t key) {
 std::optional<ProviderConfiguration> StoreConnection::readProviderConfiguration(std::int64_t key) {
     const std::lock_guard lock(mutex_);
     try {
-        Connection* connection = deletedLocked() ? nullptr : openLocked(false);
+        Connection* connection = openLocked(false);
         if (connection == nullptr) {
             return std::nullopt;
         }
@@ -74,28 +69,14 @@ std::optional<ProviderConfiguration> StoreConnection::readProviderConfiguration(
     return std::nullopt;
 }
 
-void StoreConnection::rememberIdentityLocked() {
-    struct stat identity {};
-    if (::stat(path_.c_str(), &identity) == 0) {
-        device_ = identity.st_dev;
-        inode_ = identity.st_ino;
-    }
-    deleted_ = false;
-}
-
 bool StoreConnection::followReplacedFileLocked() {
     if (!connection_) {
         return false;
     }
     struct stat identity {};
-    if (::stat(path_.c_str(), &identity) == 0) {
-        if (identity.st_dev == device_ && identity.st_ino == inode_) {
-            return false;
-        }
-    } else if (errno == ENOENT) {
-        deleted_ = true;
-    } else {
-        return false;  // cannot tell now: looked at again later
+    if (::stat(path_.c_str(), &identity) == 0 ? identity.st_dev == device_ && identity.st_ino == inode_
+                                               : errno != ENOENT) {
+        return false;  // the same file, or cannot tell now: looked at again later
     }
     connection_.reset();
     statuses_.clear();

@@ -48,9 +48,8 @@ public:
     Connection* openLocked(bool create);
 
     // The stored status of `key`, read again only when a change was signalled
-    // since it was last read. Throws Failure. Once
-    // the store file was deleted, every configuration is gone (until a new
-    // file stands at the path): reading never makes a store.
+    // since it was last read. Throws Failure. Reading never makes a store: once
+    // the file is deleted, every configuration is gone.
     CachedStatus liveStatusLocked(std::int64_t key);
 
     // Compares the file at the path with the one the connection has open.
@@ -96,11 +95,6 @@ public:
     }
 
 private:
-    void rememberIdentityLocked();
-    // The store file was deleted under the connection and none stands at the
-    // path now: what was stored is gone, and reading makes no new store.
-    bool deletedLocked() const;
-
     const std::string path_;
     // The path with its folder resolved, once opened.
     std::string filePath_;
@@ -111,8 +105,6 @@ private:
     // The device and inode of the file the connection has open.
     dev_t device_ = 0;
     ino_t inode_ = 0;
-    // The file was deleted under the connection, and no new one made since.
-    bool deleted_ = false;
     StatusCache statuses_;
 };
 

@@ -53,11 +53,6 @@ constexpr std::string_view kNewer = "it was written by a newer version of Vexomi
 
 std::string describe(int error) { return std::generic_category().message(error); }
 
-bool isFolder(const std::string& path) {
-    struct stat status {};
-    return ::stat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode);
-}
-
 // What each step of an opening throws: "<the store> cannot be opened: <reason>".
 [[noreturn]] void refuse(const std::string& store, const std::string& reason) {
     throw Failure{{store + " cannot be opened: " + reason}};
@@ -68,9 +63,10 @@ bool isFolder(const std::string& path) {
     refuse(store, reason);
 }
 
-// Creates each missing folder of `folder` owner-only.
+// Creates each missing folder of `folder` owner-only. What stands in the way
+// (a file) is found out when the store file is opened.
 void createFolders(const std::string& store, const std::string& folder) {
-    if (isFolder(folder)) {
+    if (struct stat status {}; ::stat(folder.c_str(), &status) == 0) {
         return;
     }
     for (std::size_t end = folder.find('/', 1);; end = folder.find('/', end + 1)) {
@@ -80,8 +76,6 @@ void createFolders(const std::string& store, const std::string& folder) {
             ::chmod(prefix.c_str(), 0700);
         } else if (errno != EEXIST) {
             refuse(store, "cannot create the folder " + prefix + ": " + describe(errno));
-        } else if (!isFolder(prefix)) {
-            refuse(store, "cannot create the folder " + prefix + ": " + describe(ENOTDIR));
         }
         if (end == std::string::npos) {
             return;
@@ -108,19 +102,6 @@ std::string resolveFolder(const std::string& store, const std::string& path) {
 }
 
 constexpr int kNoFollowFlags = O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
-
-struct stat statusOf(int fd, const std::string& store, const std::string& path) {
-    struct stat status {};
-    if (::fstat(fd, &status) != 0) {
-        const int error = errno;
-        refuse(fd, store, path + ": " + describe(error));
-    }
-    return status;
-}
-
-std::string otherOwner(const struct stat& status) {
-    return "belongs to another user (uid " + std::to_string(status.st_uid) + ")";
-}
 
 // Whoever else may read the file must not read what goes in next: an empty
 // one (the open may just have made it) gets 0600 whatever the umask, and
@@ -164,21 +145,17 @@ FileKind inspectHeader(int fd, const std::string& store) {
 // out what it is before anything is written. Only a regular file can be a
 // store: a FIFO would block the open for ever, and SQLite would take a device
 // such as /dev/null for an empty database and make its journal beside it. A
-// file of another user is not ours to put secrets in. A second name (hard
-// link) would get a write-ahead log of its own, and changes made through one
-// name would be lost to the other.
+// second name (hard link) would get a write-ahead log of its own, and changes
+// made through one name would be lost to the other.
 FileKind checkMainFile(const std::string& store, const std::string& path) {
     const int fd = ::open(path.c_str(), O_RDONLY | O_CREAT | kNoFollowFlags, 0600);
     if (fd < 0) {
         refuse(store, errno == ELOOP ? "it is a symbolic link; set VXM_STORE to the file it points to"
                                      : describe(errno));
     }
-    const struct stat status = statusOf(fd, store, path);
-    if (!S_ISREG(status.st_mode)) {
-        refuse(fd, store, S_ISDIR(status.st_mode) ? describe(EISDIR) : std::string(kNotOurs));
-    }
-    if (status.st_uid != ::geteuid()) {
-        refuse(fd, store, "it " + otherOwner(status) + "; set VXM_STORE to a store of your own");
+    struct stat status {};
+    if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
+        refuse(fd, store, std::string(kNotOurs));
     }
     if (status.st_nlink > 1) {
         refuse(fd, store, "it has " + std::to_string(status.st_nlink) +
@@ -192,12 +169,13 @@ FileKind checkMainFile(const std::string& store, const std::string& path) {
     return kind;
 }
 
-// The folder of the store (resolved) must be this user's and
-// writable by no one else: SQLite makes and opens files beside the store by
-// name (its write-ahead log, shared memory and rollback journal), and whoever
-// may add a file to the folder could put one of those in its way, to read
-// what goes in or to have it played back into the store. Its identity, to
-// find out that it was replaced meanwhile.
+// The folder of the store (resolved) must be this user's and writable by no
+// one else: SQLite makes and opens files beside the store by name (its
+// write-ahead log, shared memory and rollback journal), and whoever may add a
+// file to the folder could put one of those in its way, to read what goes in
+// or to have it played back into the store. So only this user (and root) can
+// have put the store file or any file beside it there. Its identity, to find
+// out that it was replaced meanwhile.
 struct stat checkFolder(const std::string& store, const std::string& folder) {
     struct stat status {};
     if (::stat(folder.c_str(), &status) != 0) {
@@ -205,7 +183,8 @@ struct stat checkFolder(const std::string& store, const std::string& folder) {
     }
     const std::string ownFolder = "; set VXM_STORE to a store in a folder of your own that no one else may write";
     if (status.st_uid != ::geteuid()) {
-        refuse(store, "its folder " + folder + " " + otherOwner(status) + ownFolder);
+        refuse(store, "its folder " + folder + " belongs to another user (uid " + std::to_string(status.st_uid) + ")" +
+                          ownFolder);
     }
     if ((status.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
         refuse(store, "other users may write its folder " + folder + ownFolder + ", or make this one so (chmod go-w " +
@@ -215,10 +194,8 @@ struct stat checkFolder(const std::string& store, const std::string& folder) {
 }
 
 // The files SQLite and StatusSignal keep beside the store, where they exist,
-// before SQLite opens them: in a folder of this user's only this user and
-// root can have put them there, but a file that SQLite cannot use would be
-// reported as a bare "disk I/O error". Files of this user's that others may
-// read are made private.
+// before SQLite opens them: one that SQLite cannot use would be reported as a
+// bare "disk I/O error". Those that others may read are made private.
 void checkFilesBeside(const std::string& store, const std::string& path) {
     for (const char* suffix : {"-wal", "-shm", "-journal", "-events"}) {
         const std::string beside = path + suffix;
@@ -228,9 +205,6 @@ void checkFilesBeside(const std::string& store, const std::string& path) {
         }
         if (!S_ISREG(status.st_mode)) {
             refuse(store, beside + " is not a regular file; remove it");
-        }
-        if (status.st_uid != ::geteuid()) {
-            refuse(store, beside + " " + otherOwner(status) + "; remove it");
         }
         // A file that went meanwhile (a rollback journal, while another
         // process sets up a new store) is as fine as one never there.
