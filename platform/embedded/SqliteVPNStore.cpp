@@ -220,14 +220,22 @@ void SqliteVPNStore::Impl::removeLocked(Removals& removals) {
     bool removed = false;
     Transaction transaction(connection->db(), Transaction::Kind::write);
     for (Removal& removal : removals) {
-        removal.outcome = StoreConnection::aloneLocked(*connection, [&] {
+        connection->statement(savepoint).use().step();
+        try {
             connection->statement(deleteOne).use().bind(1, removal.key).step();
             // Removed by someone else meanwhile: just as removed.
             if (connection->db().changes() > 0) {
                 store_->statusesLocked().forget(removal.key);
                 removed = true;
             }
-        });
+        } catch (const Failure& failure) {
+            if (!connection->db().inTransaction()) {
+                throw;  // the error ended the whole transaction (a full disk, say)
+            }
+            connection->statement(rollBackToSavepoint).use().step();
+            removal.outcome = failure.error;
+        }
+        connection->statement(releaseSavepoint).use().step();
     }
     if (!removed) {
         return;

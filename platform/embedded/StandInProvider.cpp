@@ -13,9 +13,10 @@ std::optional<Error> StandInProvider::setStatus(std::optional<std::int64_t> key,
 
 // Runs `query` (changeStatus, finishConnecting or stopOne) on a stored
 // configuration in a transaction of its own, and signals a change. What
-// becomes of one no longer in the store is `ifGone`.
+// becomes of one no longer in the store is `ifGone`; one not enabled is
+// refused when `enabledOnly`.
 std::optional<Error> StandInProvider::change(std::optional<std::int64_t> key, Query query, VPNStatus status,
-                                             std::optional<Error> ifGone) try {
+                                             std::optional<Error> ifGone, bool enabledOnly) try {
     if (!key) {
         return Error{kNotSaved};
     }
@@ -30,6 +31,9 @@ std::optional<Error> StandInProvider::change(std::optional<std::int64_t> key, Qu
         row.bind(1, *key);
         if (!row.step()) {
             return ifGone;
+        }
+        if (enabledOnly && row.integer(2) == 0) {
+            return Error{kNotEnabled};
         }
     }
     sqlite::Statement::Use update = connection->statement(query).use();
@@ -67,26 +71,7 @@ std::optional<Error> StandInProvider::stop(std::int64_t key) {
 }
 
 std::optional<Error> StandInProvider::start(std::optional<std::int64_t> key) {
-    if (!key) {
-        return Error{kNotSaved};
-    }
-    try {
-        const std::lock_guard lock(store_->mutex());
-        Connection* connection = store_->openLocked(false);
-        if (connection == nullptr) {
-            return Error{kGone};
-        }
-        sqlite::Statement::Use row = connection->statement(selectStatus).use();
-        if (!row.bind(1, *key).step()) {
-            return Error{kGone};
-        }
-        if (row.integer(2) == 0) {
-            return Error{kNotEnabled};
-        }
-    } catch (const Failure& failure) {
-        return failure.error;
-    }
-    if (std::optional<Error> error = change(key, changeStatus, VPNStatus::connecting)) {
+    if (std::optional<Error> error = change(key, changeStatus, VPNStatus::connecting, Error{kGone}, /*enabledOnly=*/true)) {
         return error;
     }
     // The stand-in provider accepts every start at once.

@@ -29,7 +29,7 @@ public:
 
 private:
     std::optional<Error> change(std::optional<std::int64_t> key, Query query, VPNStatus status,
-                                std::optional<Error> ifGone = Error{kGone});
+                                std::optional<Error> ifGone = Error{kGone}, bool enabledOnly = false);
 
     const std::shared_ptr<StoreConnection> store_;
 };

@@ -74,26 +74,6 @@ public:
 
     StatusCache& statusesLocked() { return statuses_; }
 
-    // Runs `work` within a savepoint of the transaction running now. When it
-    // throws, undoes what it did and returns the error, unless the error
-    // ended the whole transaction (a full disk, say): then throws it on.
-    template <class Work>
-    static std::optional<Error> aloneLocked(Connection& connection, Work&& work) {
-        connection.statement(savepoint).use().step();
-        try {
-            work();
-        } catch (const Failure& failure) {
-            if (!connection.db().inTransaction()) {
-                throw;
-            }
-            connection.statement(rollBackToSavepoint).use().step();
-            connection.statement(releaseSavepoint).use().step();
-            return failure.error;
-        }
-        connection.statement(releaseSavepoint).use().step();
-        return std::nullopt;
-    }
-
 private:
     const std::string path_;
     // The path with its folder resolved, once opened.
