@@ -7,8 +7,6 @@
 #include <utility>
 #include <vector>
 
-#include "platform/embedded/SqliteManager.h"
-#include "platform/embedded/StandInProvider.h"
 #include "platform/embedded/StoreConnection.h"
 #include "platform/embedded/StoreObservers.h"
 #include "platform/embedded/StoreQueries.h"
@@ -28,12 +26,10 @@ public:
           queue_(queue),
           sameName_(std::move(sameName)),
           store_(std::make_shared<StoreConnection>(std::move(path))),
-          observers_(std::make_shared<StoreObservers>(queue, store_)),
-          provider_(store_) {}
+          observers_(std::make_shared<StoreObservers>(queue, store_)) {}
 
     StoreConnection& store() { return *store_; }
     StoreObservers& observers() { return *observers_; }
-    StandInProvider& provider() { return provider_; }
 
     // Runs `work` in a main-queue task of its own, unless the store is gone by then.
     void later(std::function<void(Impl&)> work) {
@@ -48,6 +44,11 @@ public:
     void save(SqliteManager& handle, const Columns& columns);
     void reload(TunnelProviderManager& manager, std::int64_t key);
     void requestRemoval(std::int64_t key, ErrorCompletion completion);
+    // The stand-in for the packet-tunnel provider, which accepts every start at once.
+    std::optional<Error> start(std::optional<std::int64_t> key);
+    std::optional<Error> stop(std::int64_t key);
+    std::optional<Error> change(std::optional<std::int64_t> key, Query query, VPNStatus status,
+                                std::optional<Error> ifGone = Error{kGone}, bool enabledOnly = false);
 
 private:
     struct Removal {
@@ -69,7 +70,6 @@ private:
     const SameName sameName_;
     const std::shared_ptr<StoreConnection> store_;
     const std::shared_ptr<StoreObservers> observers_;
-    StandInProvider provider_;
     // Guarded by the store's lock, as the rest below.
     // The removals requested since the task that runs them was queued.
     Removals removals_;
@@ -246,6 +246,73 @@ void SqliteVPNStore::Impl::removeLocked(Removals& removals) {
     store_->erasePendingLocked();
 }
 
+// Runs `query` (changeStatus, finishConnecting or stopOne) on a stored
+// configuration in a transaction of its own, and signals a change. What
+// becomes of one no longer in the store is `ifGone`; one not enabled is
+// refused when `enabledOnly`.
+std::optional<Error> SqliteVPNStore::Impl::change(std::optional<std::int64_t> key, Query query, VPNStatus status,
+                                                  std::optional<Error> ifGone, bool enabledOnly) try {
+    if (!key) {
+        return Error{kNotSaved};
+    }
+    const std::lock_guard lock(store_->mutex());
+    Connection* connection = store_->openLocked(false);
+    if (connection == nullptr) {
+        return ifGone;
+    }
+    Transaction transaction(connection->db(), Transaction::Kind::write);
+    {
+        Statement::Use row = connection->statement(selectStatus).use();
+        row.bind(1, *key);
+        if (!row.step()) {
+            return ifGone;
+        }
+        if (enabledOnly && row.integer(2) == 0) {
+            return Error{kNotEnabled};
+        }
+    }
+    Statement::Use update = connection->statement(query).use();
+    update.bind(1, *key);
+    if (query == changeStatus) {
+        update.bind(2, static_cast<std::int64_t>(status));
+    }
+    update.step();
+    const bool changed = connection->db().changes() > 0;
+    transaction.commit();
+    if (changed) {
+        store_->statusesLocked().forget(*key);
+        store_->signal().raise();
+    }
+    return std::nullopt;
+} catch (const Failure& failure) {
+    return failure.error;
+}
+
+// Brings the tunnel down unless its status, as last read with no change
+// signalled since, is already down: stopping every configuration of a large
+// store then writes only those that are up. A status that cannot be read is
+// left to the write, which finds out for itself.
+std::optional<Error> SqliteVPNStore::Impl::stop(std::int64_t key) {
+    try {
+        const std::lock_guard lock(store_->mutex());
+        const VPNStatus current = store_->liveStatusLocked(key).status;
+        if (current == VPNStatus::disconnected || current == VPNStatus::invalid) {
+            return std::nullopt;
+        }
+    } catch (const Failure&) {
+        // Left to the write, as said.
+    }
+    return change(key, stopOne, VPNStatus::disconnected, /*ifGone=*/std::nullopt);
+}
+
+std::optional<Error> SqliteVPNStore::Impl::start(std::optional<std::int64_t> key) {
+    if (std::optional<Error> error =
+            change(key, changeStatus, VPNStatus::connecting, Error{kGone}, /*enabledOnly=*/true)) {
+        return error;
+    }
+    return change(key, finishConnecting, VPNStatus::connected);
+}
+
 // ---- the store ----
 
 SqliteVPNStore::SqliteVPNStore(MainQueue& mainQueue, std::string path, SameName sameName)
@@ -300,7 +367,7 @@ void SqliteVPNStore::remove(ManagerRef manager, ErrorCompletion completion) {
 }
 
 std::optional<Error> SqliteVPNStore::startTunnel(const TunnelProviderManager& manager) {
-    return impl_->provider().start(rowKeyOf(manager));
+    return impl_->start(rowKeyOf(manager));
 }
 
 std::optional<Error> SqliteVPNStore::stopTunnel(const TunnelProviderManager& manager) {
@@ -308,7 +375,7 @@ std::optional<Error> SqliteVPNStore::stopTunnel(const TunnelProviderManager& man
     if (!key) {
         return std::nullopt;
     }
-    return impl_->provider().stop(*key);
+    return impl_->stop(*key);
 }
 
 VPNStatus SqliteVPNStore::status(const TunnelProviderManager& manager) {
@@ -332,7 +399,7 @@ void SqliteVPNStore::observeStatusChanges(const TunnelProviderManager& manager, 
 }
 
 std::optional<Error> SqliteVPNStore::setStatus(const TunnelProviderManager& manager, VPNStatus status) {
-    return impl_->provider().setStatus(rowKeyOf(manager), status);
+    return impl_->change(rowKeyOf(manager), changeStatus, status);
 }
 
 }  // namespace vxm::platform

@@ -6,7 +6,6 @@
 
 #include <sys/stat.h>
 
-#include "platform/embedded/ProviderConfigurationCoding.h"
 #include "platform/embedded/StoreFile.h"
 
 namespace vxm::platform {

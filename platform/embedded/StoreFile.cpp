@@ -290,7 +290,8 @@ int openFileBesideStore(const std::string& path, int flags) {
             return -1;
         }
         // A symbolic link, a folder opened for writing, a socket.
-        throw Failure{{error == ELOOP || error == EISDIR || error == ENXIO ? notRegular : path + ": " + describe(error)}};
+        throw Failure{
+            {error == ELOOP || error == EISDIR || error == ENXIO ? notRegular : path + ": " + describe(error)}};
     }
     struct stat status {};
     if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
