@@ -5,7 +5,6 @@
 #include <chrono>
 #include <cerrno>
 #include <cstdlib>
-#include <cstring>
 #include <string_view>
 #include <system_error>
 #include <thread>
@@ -119,8 +118,10 @@ enum class FileKind { empty, ours };
 
 // Reads the header without SQLite, which could write to a file it opens for
 // writing (rolling back another program's journal, checkpointing its WAL).
+// Only a store of ours has our application id at offset 68; its version is
+// at offset 60.
 FileKind inspectHeader(int fd, const std::string& store) {
-    std::array<unsigned char, 100> header{};
+    std::array<unsigned char, 72> header{};
     const ssize_t got = ::pread(fd, header.data(), header.size(), 0);
     if (got < 0) {
         const int error = errno;
@@ -129,14 +130,15 @@ FileKind inspectHeader(int fd, const std::string& store) {
     if (got == 0) {
         return FileKind::empty;
     }
-    constexpr std::string_view kMagic("SQLite format 3\0", 16);
-    if (got < static_cast<ssize_t>(header.size()) || std::memcmp(header.data(), kMagic.data(), kMagic.size()) != 0) {
+    const auto field = [&header](std::size_t at) {
+        return (std::uint32_t{header[at]} << 24) | (std::uint32_t{header[at + 1]} << 16) |
+               (std::uint32_t{header[at + 2]} << 8) | std::uint32_t{header[at + 3]};
+    };
+    if (got < static_cast<ssize_t>(header.size()) || field(68) != kStoreApplicationId) {
         refuse(fd, store, std::string(kNotOurs));
     }
-    const std::uint32_t applicationId = (std::uint32_t{header[68]} << 24) | (std::uint32_t{header[69]} << 16) |
-                                        (std::uint32_t{header[70]} << 8) | std::uint32_t{header[71]};
-    if (applicationId != kStoreApplicationId) {
-        refuse(fd, store, std::string(kNotOurs));
+    if (field(60) > kStoreSchemaVersion) {
+        refuse(fd, store, std::string(kNewer));
     }
     return FileKind::ours;
 }
@@ -222,30 +224,21 @@ void checkFilesBeside(const std::string& store, const std::string& path) {
     }
 }
 
-bool isCurrentStore(const std::string& store, sqlite::Database& db) {
-    const std::int64_t applicationId = db.queryInteger("PRAGMA application_id");
-    const std::int64_t version = db.queryInteger("PRAGMA user_version");
-    if (applicationId == kStoreApplicationId && version > kStoreSchemaVersion) {
-        refuse(store, std::string(kNewer));
-    }
-    return applicationId == kStoreApplicationId && version == kStoreSchemaVersion;
+bool isCurrentStore(sqlite::Database& db) {
+    return db.queryInteger("PRAGMA application_id") == kStoreApplicationId &&
+           db.queryInteger("PRAGMA user_version") == kStoreSchemaVersion;
 }
 
-// Makes the tables in a file that holds none, or brings a store of version 1
-// to the current version, under the write lock, as other processes may be
-// opening the same file at the same time.
-void createTablesIfEmpty(const std::string& store, sqlite::Database& db) {
+// Makes the tables in a file that was empty (only this user can have written
+// it since, as only this user may write the folder), or brings a store of
+// version 1 to the current version, under the write lock, as other processes
+// may be opening the same file at the same time.
+void createTablesIfEmpty(sqlite::Database& db) {
     sqlite::Transaction transaction(db, sqlite::Transaction::Kind::write);
-    if (isCurrentStore(store, db)) {
+    if (isCurrentStore(db)) {
         return;
     }
-    const std::int64_t applicationId = db.queryInteger("PRAGMA application_id");
-    const bool version1 = applicationId == kStoreApplicationId && db.queryInteger("PRAGMA user_version") == 1;
-    if (!version1 && ((applicationId != 0 && applicationId != kStoreApplicationId) ||
-                      db.queryInteger("SELECT count(*) FROM sqlite_schema") != 0)) {
-        refuse(store, std::string(kNotOurs));
-    }
-    if (!version1) {
+    if (db.queryInteger("PRAGMA user_version") != 1) {
         db.execute(kSchema);
     }
     db.execute(kVersion2);
@@ -258,8 +251,8 @@ std::unique_ptr<sqlite::Database> openWithSqlite(const std::string& store, const
     auto db = std::make_unique<sqlite::Database>(store, path,
                                                  SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX | SQLITE_OPEN_NOFOLLOW);
     sqlite3_busy_timeout(db->handle(), kBusyTimeoutMilliseconds);
-    if (kind == FileKind::empty || !isCurrentStore(store, *db)) {
-        createTablesIfEmpty(store, *db);
+    if (kind == FileKind::empty || !isCurrentStore(*db)) {
+        createTablesIfEmpty(*db);
     }
     if (db->queryText("PRAGMA journal_mode") != "wal" && db->queryText("PRAGMA journal_mode = WAL") != "wal") {
         refuse(store, "it cannot be switched to write-ahead logging");
