@@ -64,12 +64,6 @@ void Database::execute(const char* sql) {
     }
 }
 
-std::string Database::queryText(const char* sql) {
-    Statement statement(*this, sql);
-    Statement::Use use = statement.use();
-    return use.step() ? use.text(0) : std::string();
-}
-
 std::int64_t Database::queryInteger(const char* sql) {
     Statement statement(*this, sql);
     Statement::Use use = statement.use();

@@ -41,8 +41,7 @@ public:
 
     // Runs SQL that returns no rows needed by the caller.
     void execute(const char* sql);
-    // The first column of the first row of a query such as a PRAGMA, as text.
-    std::string queryText(const char* sql);
+    // The first column of the first row of a query such as a PRAGMA.
     std::int64_t queryInteger(const char* sql);
     // Rows changed by the last INSERT, UPDATE or DELETE.
     [[nodiscard]] std::int64_t changes() const;

@@ -254,9 +254,6 @@ std::unique_ptr<sqlite::Database> openWithSqlite(const std::string& store, const
     if (kind == FileKind::empty || !isCurrentStore(*db)) {
         createTablesIfEmpty(*db);
     }
-    if (db->queryText("PRAGMA journal_mode") != "wal" && db->queryText("PRAGMA journal_mode = WAL") != "wal") {
-        refuse(store, "it cannot be switched to write-ahead logging");
-    }
     // In WAL mode a commit survives the process being killed right after;
     // only a power loss may take the latest commits back.
     // The log stays short without a checkpoint setting of its own: every
@@ -267,7 +264,7 @@ std::unique_ptr<sqlite::Database> openWithSqlite(const std::string& store, const
     // reads each row once, so a page cache of 128 KiB (SQLite's default is
     // 2 MiB) costs it no reads and keeps large stores' runs small.
     db->execute(
-        "PRAGMA synchronous = NORMAL; PRAGMA secure_delete = ON;"
+        "PRAGMA journal_mode = WAL; PRAGMA synchronous = NORMAL; PRAGMA secure_delete = ON;"
         " PRAGMA cache_size = -128");
     return db;
 }
