@@ -29,7 +29,6 @@ Connection* StoreConnection::openLocked(bool create) {
     // Beside the file as resolved, so that every process of the store
     // signals through one file whatever path it was given.
     signal_.open(file.path);
-    filePath_ = std::move(file.path);
     connection_ = std::move(connection);
     if (struct stat identity {}; ::stat(path_.c_str(), &identity) == 0) {
         device_ = identity.st_dev;
@@ -87,8 +86,7 @@ void StoreConnection::requestErasureLocked(Connection& connection) {
 }
 
 void StoreConnection::erasePendingLocked() {
-    struct stat log {};
-    if (!connection_ || ::stat((filePath_ + "-wal").c_str(), &log) != 0 || log.st_size == 0) {
+    if (!connection_) {
         return;
     }
     try {

@@ -64,8 +64,8 @@ public:
     // this process is killed before it does.
     static void requestErasureLocked(Connection& connection);
 
-    // Erases what committed requests asked for, when the write-ahead log
-    // holds anything: writes the log into the file and truncates it, which
+    // Erases what committed requests asked for: writes the write-ahead log
+    // into the file and truncates it, which
     // with secure_delete (turned on at open, zeroing what is deleted) leaves
     // no copy of old values in the store's files, and notes them erased. One
     // that fails (readers holding old pages past the busy timeout) is left to
@@ -76,8 +76,6 @@ public:
 
 private:
     const std::string path_;
-    // The path with its folder resolved, once opened.
-    std::string filePath_;
     StatusSignal signal_;
 
     std::mutex mutex_;  // guards everything below
