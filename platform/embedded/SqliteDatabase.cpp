@@ -2,6 +2,7 @@
 #include "platform/embedded/SqliteDatabase.h"
 
 #include <system_error>
+#include <utility>
 
 #include <sqlite3.h>
 
@@ -45,13 +46,12 @@ std::string describe(sqlite3* db) {
 
 }  // namespace
 
-Database::Database(const std::string& path, int flags) {
+Database::Database(std::string name, const std::string& path, int flags) : name_(std::move(name)) {
     const int code = sqlite3_open_v2(path.c_str(), &db_, flags, nullptr);
     if (code != SQLITE_OK) {
         const std::string message = db_ != nullptr ? describe(db_) : sqlite3_errstr(code);
         sqlite3_close_v2(db_);
-        db_ = nullptr;
-        throw DatabaseError(code, message);
+        throw Failure{{name_ + " cannot be opened: " + message}};
     }
     sqlite3_extended_result_codes(db_, 1);
 }
@@ -60,14 +60,8 @@ Database::~Database() { sqlite3_close_v2(db_); }
 
 void Database::execute(const char* sql) {
     if (sqlite3_exec(db_, sql, nullptr, nullptr, nullptr) != SQLITE_OK) {
-        fail();
+        fail(true);
     }
-}
-
-std::string Database::queryText(const char* sql) {
-    Statement statement(*this, sql);
-    Statement::Use use = statement.use();
-    return use.step() ? use.text(0) : std::string();
 }
 
 std::int64_t Database::queryInteger(const char* sql) {
@@ -83,19 +77,23 @@ std::int64_t Database::lastInsertKey() const { return sqlite3_last_insert_rowid(
 bool Database::truncateLog() {
     const int code = sqlite3_wal_checkpoint_v2(db_, nullptr, SQLITE_CHECKPOINT_TRUNCATE, nullptr, nullptr);
     if (code != SQLITE_OK && (code & 0xff) != SQLITE_BUSY) {
-        fail();
+        fail(true);
     }
     return code == SQLITE_OK;
 }
 
 bool Database::inTransaction() const { return sqlite3_get_autocommit(db_) == 0; }
 
-void Database::fail() const { throw DatabaseError(sqlite3_extended_errcode(db_), describe(db_)); }
+void Database::fail(bool writes) const {
+    const int code = sqlite3_extended_errcode(db_);
+    throw Failure{.error = {name_ + (writes ? " cannot be written: " : " cannot be read: ") + describe(db_)},
+                  .busy = (code & 0xff) == SQLITE_BUSY};
+}
 
 Statement::Statement(Database& database, std::string_view sql) : database_(database) {
     if (sqlite3_prepare_v3(database.handle(), sql.data(), static_cast<int>(sql.size()), SQLITE_PREPARE_PERSISTENT,
                            &statement_, nullptr) != SQLITE_OK) {
-        database.fail();
+        database.fail(false);
     }
 }
 
@@ -108,7 +106,7 @@ Statement::Use::~Use() {
 
 void Statement::Use::check(int code) {
     if (code != SQLITE_OK) {
-        statement_.database_.fail();
+        statement_.database_.fail(sqlite3_stmt_readonly(statement_.statement_) == 0);
     }
 }
 
@@ -137,7 +135,7 @@ bool Statement::Use::step() {
         return true;
     }
     if (code != SQLITE_DONE) {
-        statement_.database_.fail();
+        statement_.database_.fail(sqlite3_stmt_readonly(statement_.statement_) == 0);
     }
     return false;
 }

@@ -3,45 +3,51 @@
 
 #include <cstdint>
 #include <optional>
-#include <stdexcept>
 #include <string>
 #include <string_view>
+
+#include "platform/Error.h"
 
 struct sqlite3;
 struct sqlite3_stmt;
 
-namespace vxm::platform::sqlite {
+namespace vxm::platform {
 
-// A failed SQLite call, with SQLite's own message. Thrown by the classes below
-// and caught by the store, which turns it into an Error value: it never
-// leaves the store.
-class DatabaseError : public std::runtime_error {
-public:
-    DatabaseError(int code, const std::string& message) : std::runtime_error(message), code_(code) {}
-    [[nodiscard]] int code() const { return code_; }
-
-private:
-    int code_;
+// What stops a store operation: the error for its caller, in its final words.
+// The store's one exception: thrown inside it, caught at its public entry
+// points, which hand the error on as a value.
+struct Failure {
+    Error error;
+    // SQLite found the file locked by another connection.
+    bool busy = false;
 };
 
-// One open SQLite connection. Not safe for use by two threads at once.
+}  // namespace vxm::platform
+
+namespace vxm::platform::sqlite {
+
+// One open SQLite connection. Not safe for use by two threads at once. Every
+// failed call throws Failure: "<name> cannot be written: <SQLite's message>"
+// for a call that writes, else "cannot be read" ("cannot be opened" for the
+// opening itself).
 class Database {
 public:
-    // Opens the database file at `path` with sqlite3_open_v2 `flags`.
-    Database(const std::string& path, int flags);
+    // Opens the database file at `path` with sqlite3_open_v2 `flags`; `name`
+    // says what it is in errors.
+    Database(std::string name, const std::string& path, int flags);
     ~Database();
     Database(const Database&) = delete;
     Database& operator=(const Database&) = delete;
 
     // Runs SQL that returns no rows needed by the caller.
     void execute(const char* sql);
-    // The first column of the first row of a query such as a PRAGMA, as text.
-    std::string queryText(const char* sql);
+    // The first column of the first row of a query such as a PRAGMA.
     std::int64_t queryInteger(const char* sql);
     // Rows changed by the last INSERT, UPDATE or DELETE.
     [[nodiscard]] std::int64_t changes() const;
     [[nodiscard]] std::int64_t lastInsertKey() const;
-    [[noreturn]] void fail() const;
+    // Throws the failure of the last call; `writes` when that call writes.
+    [[noreturn]] void fail(bool writes) const;
     // Writes the whole write-ahead log into the file and truncates it to no
     // bytes. False when readers or a writer kept it from completing past the
     // busy timeout; throws for any other failure.
@@ -53,6 +59,7 @@ public:
     [[nodiscard]] sqlite3* handle() const { return db_; }
 
 private:
+    std::string name_;
     sqlite3* db_ = nullptr;
 };
 

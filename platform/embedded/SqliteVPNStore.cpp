@@ -2,14 +2,11 @@
 #include "platform/embedded/SqliteVPNStore.h"
 
 #include <algorithm>
-#include <list>
 #include <cstdint>
+#include <list>
 #include <utility>
 #include <vector>
 
-#include "platform/embedded/OperationQueue.h"
-#include "platform/embedded/SqliteManager.h"
-#include "platform/embedded/StandInProvider.h"
 #include "platform/embedded/StoreConnection.h"
 #include "platform/embedded/StoreObservers.h"
 #include "platform/embedded/StoreQueries.h"
@@ -17,70 +14,100 @@
 namespace vxm::platform {
 
 using sqlite::Statement;
+using sqlite::Transaction;
 
 // The parts of the store, each doing one job on the state they share through
-// StoreConnection; the operations with a completion are composed here.
-class SqliteVPNStore::Impl {
+// StoreConnection, and the operations with a completion. Each operation takes
+// the store's lock, throws Failure, and is caught where its task runs.
+class SqliteVPNStore::Impl : public std::enable_shared_from_this<Impl> {
 public:
     Impl(SqliteVPNStore& owner, MainQueue& queue, std::string path, SameName sameName)
         : owner_(owner),
+          queue_(queue),
           sameName_(std::move(sameName)),
           store_(std::make_shared<StoreConnection>(std::move(path))),
-          operations_(std::make_shared<OperationQueue>(queue, store_)),
-          observers_(std::make_shared<StoreObservers>(queue, store_)),
-          provider_(store_) {}
+          observers_(std::make_shared<StoreObservers>(queue, store_)) {}
 
     StoreConnection& store() { return *store_; }
-    OperationQueue& operations() { return *operations_; }
     StoreObservers& observers() { return *observers_; }
-    StandInProvider& provider() { return provider_; }
 
-    // Work of the queued operations, run with the store locked.
-    std::vector<ManagerRef> loadAll(Connection& connection);
-    // The removals requested one after another share one operation, which
-    // runs each within a savepoint of its own.
+    // Runs `work` in a main-queue task of its own, unless the store is gone by then.
+    void later(std::function<void(Impl&)> work) {
+        queue_.async([weak = weak_from_this(), work = std::move(work)] {
+            if (const std::shared_ptr<Impl> self = weak.lock()) {
+                work(*self);
+            }
+        });
+    }
+
+    std::vector<ManagerRef> loadAll();
+    void save(SqliteManager& handle, const Columns& columns);
+    void reload(TunnelProviderManager& manager, std::int64_t key);
+    void requestRemoval(std::int64_t key, ErrorCompletion completion);
+    // The stand-in for the packet-tunnel provider, which accepts every start at once.
+    std::optional<Error> start(std::optional<std::int64_t> key);
+    std::optional<Error> stop(std::int64_t key);
+    std::optional<Error> change(std::optional<std::int64_t> key, Query query, VPNStatus status,
+                                std::optional<Error> ifGone = Error{kGone}, bool enabledOnly = false);
+
+private:
     struct Removal {
         std::int64_t key;
         ErrorCompletion completion;
+        std::optional<Error> outcome;
     };
     // A list: each entry takes a small block of its own, as the handles
     // freed while removals are requested leave (a block of thousands would
     // take new memory).
     using Removals = std::list<Removal>;
-    // The removals of the operation queued last for them. Guarded by the store's lock.
-    Removals& waitingRemovals() { return *removals_; }
-    // A new operation for the removals requested from now on.
-    Operation removalsOperation();
 
-    // What a load finds when no store stands at the path: nothing. Run with the store locked.
-    std::vector<ManagerRef> loadNothing();
+    void removeRequested();
+    void removeLocked(Removals& removals);
     std::optional<std::int64_t> storedSinceLoad(Connection& connection, const Columns& columns);
-    void noteRemoved(Connection& connection, std::int64_t key);
 
-private:
     SqliteVPNStore& owner_;
+    MainQueue& queue_;
     const SameName sameName_;
     const std::shared_ptr<StoreConnection> store_;
-    const std::shared_ptr<OperationQueue> operations_;
     const std::shared_ptr<StoreObservers> observers_;
-    StandInProvider provider_;
-    std::shared_ptr<Removals> removals_;
+    // Guarded by the store's lock, as the rest below.
+    // The removals requested since the task that runs them was queued.
+    Removals removals_;
     // The highest key of the last list loaded; keys only grow, so a higher
-    // one was stored after that load. Guarded by the store's lock.
+    // one was stored after that load.
     std::optional<std::int64_t> loadedUpTo_;
 };
 
-std::vector<ManagerRef> SqliteVPNStore::Impl::loadAll(Connection& connection) {
-    // The stamp comes before the rows are read (the transaction takes its
-    // snapshot at the first read), so a change signalled after it makes
-    // status() read again.
+// Errors thrown by `work` become the value handed on.
+template <class T, class Work>
+T caught(Work&& work) {
+    try {
+        return work();
+    } catch (const Failure& failure) {
+        return failure.error;
+    }
+}
+
+std::vector<ManagerRef> SqliteVPNStore::Impl::loadAll() {
+    const std::lock_guard lock(store_->mutex());
+    Connection* connection = store_->openLocked(false);
+    if (connection == nullptr) {
+        loadedUpTo_ = 0;
+        return {};
+    }
+    // The stamp comes before the rows are read, so a change signalled after
+    // it makes status() read again.
     const std::int64_t stamp = store_->signal().stamp();
     std::vector<ManagerRef> managers;
     std::int64_t highest = 0;
-    Statement::Use row = connection.statement(selectAll).use();
+    // In a transaction, ended after the rows: read outside one, the rows
+    // leave SQLite's page cache to be set up again by the next write (a
+    // stop's), 90 KB more at the peak of a run on 10,000 configurations.
+    Transaction transaction(connection->db(), Transaction::Kind::read);
+    Statement::Use row = connection->statement(selectAll).use();
     while (row.step()) {
         auto manager = std::make_shared<SqliteManager>(owner_);
-        connection.readInto(*manager, row);
+        connection->readInto(*manager, row);
         highest = std::max(highest, *manager->key);
         store_->statusesLocked().remember(*manager->key,
                                           {static_cast<VPNStatus>(row.integer(8)), row.integer(9), stamp});
@@ -90,15 +117,11 @@ std::vector<ManagerRef> SqliteVPNStore::Impl::loadAll(Connection& connection) {
     return managers;
 }
 
-std::vector<ManagerRef> SqliteVPNStore::Impl::loadNothing() {
-    loadedUpTo_ = 0;
-    return {};
-}
-
 // A tunnel-provider configuration of the same display name (as sameName_
-// compares) and provider that someone stored after this store last loaded the list: a new configuration
-// of that name is saved into it rather than beside it, so that processes
-// that each found no configuration for a site and made one end with one.
+// compares) and provider that someone stored after this store last loaded the
+// list: a new configuration of that name is saved into it rather than beside
+// it, so that processes that each found no configuration for a site and made
+// one end with one.
 std::optional<std::int64_t> SqliteVPNStore::Impl::storedSinceLoad(Connection& connection, const Columns& columns) {
     if (!loadedUpTo_ || !columns.displayName || columns.protocol != "tunnel-provider") {
         return std::nullopt;
@@ -113,61 +136,187 @@ std::optional<std::int64_t> SqliteVPNStore::Impl::storedSinceLoad(Connection& co
     return std::nullopt;
 }
 
-void SqliteVPNStore::Impl::noteRemoved(Connection& connection, std::int64_t key) {
-    store_->statusesLocked().forget(key);
-    operations_->signalAfterCommitLocked();
-    operations_->eraseAfterCommitLocked(connection);
+void SqliteVPNStore::Impl::save(SqliteManager& handle, const Columns& columns) {
+    const std::lock_guard lock(store_->mutex());
+    Connection& connection = *store_->openLocked(true);
+    Transaction transaction(connection.db(), Transaction::Kind::write);
+    const std::optional<std::int64_t> key = handle.key ? handle.key : storedSinceLoad(connection, columns);
+    Statement::Use row = connection.statement(key ? updateOne : insertOne).use();
+    if (key) {
+        row.bind(1, *key);
+    }
+    bindColumns(row, columns);
+    row.step();
+    if (key && connection.db().changes() == 0) {
+        throw Failure{{kGone}};
+    }
+    if (key) {
+        // The old values, a private key say, go from the files.
+        StoreConnection::requestErasureLocked(connection);
+    }
+    const std::int64_t stored = key ? *key : connection.db().lastInsertKey();
+    transaction.commit();
+    handle.key = stored;
+    if (key) {
+        store_->erasePendingLocked();
+    }
 }
 
-Operation SqliteVPNStore::Impl::removalsOperation() {
-    auto removals = std::make_shared<Removals>();
-    removals_ = removals;
-    return {
-        .access = Access::write,
-        .ownSavepoints = true,
-        .work = [this, removals](Connection* connection) -> std::function<void()> {
-            // The failures by position; most often none.
-            auto failures = std::make_shared<std::vector<std::pair<std::size_t, Error>>>();
-            std::size_t index = 0;
-            for (auto removal = removals->begin(); connection != nullptr && removal != removals->end(); ++removal) {
-                const std::int64_t key = removal->key;
-                std::optional<Error> failed = store_->aloneLocked(*connection, [&] {
-                    connection->statement(deleteOne).use().bind(1, key).step();
-                    // Removed by someone else meanwhile: just as removed.
-                    if (connection->db().changes() > 0) {
-                        noteRemoved(*connection, key);
-                    }
-                });
-                if (failed) {
-                    failures->emplace_back(index, *std::move(failed));
-                }
-                ++index;
+void SqliteVPNStore::Impl::reload(TunnelProviderManager& manager, std::int64_t key) {
+    auto fresh = std::make_shared<SqliteManager>(owner_);
+    {
+        const std::lock_guard lock(store_->mutex());
+        Connection* connection = store_->openLocked(false);
+        if (connection == nullptr) {
+            throw Failure{{kGone}};
+        }
+        Statement::Use row = connection->statement(selectOne).use();
+        if (!row.bind(1, key).step()) {
+            throw Failure{{kGone}};
+        }
+        // Read into a fresh handle: the caller's changes only on success.
+        connection->readInto(*fresh, row);
+    }
+    manager.localizedDescription = std::move(fresh->localizedDescription);
+    manager.protocolConfiguration = std::move(fresh->protocolConfiguration);
+    manager.isEnabled = fresh->isEnabled;
+}
+
+// Removals requested one after another (a command removing every
+// configuration) are run by one task, in one transaction.
+void SqliteVPNStore::Impl::requestRemoval(std::int64_t key, ErrorCompletion completion) {
+    const std::lock_guard lock(store_->mutex());
+    removals_.push_back({.key = key, .completion = std::move(completion), .outcome = std::nullopt});
+    if (removals_.size() == 1) {
+        later([](Impl& impl) { impl.removeRequested(); });
+    }
+}
+
+// Calls the completions with the store unlocked, as one may well use the
+// store again.
+void SqliteVPNStore::Impl::removeRequested() {
+    Removals removals;
+    std::optional<Error> failed;
+    {
+        const std::lock_guard lock(store_->mutex());
+        removals.swap(removals_);
+        failed = caught<std::optional<Error>>([&] {
+            removeLocked(removals);
+            return std::nullopt;
+        });
+    }
+    for (Removal& removal : removals) {
+        removal.completion(failed ? failed : std::move(removal.outcome));
+    }
+}
+
+// Each removal within a savepoint of its own, so that one refused undoes no
+// other; one erasure for them all after the commit. No store: nothing to remove.
+void SqliteVPNStore::Impl::removeLocked(Removals& removals) {
+    Connection* connection = store_->openLocked(false);
+    if (connection == nullptr) {
+        return;
+    }
+    bool removed = false;
+    Transaction transaction(connection->db(), Transaction::Kind::write);
+    for (Removal& removal : removals) {
+        connection->statement(savepoint).use().step();
+        try {
+            connection->statement(deleteOne).use().bind(1, removal.key).step();
+            // Removed by someone else meanwhile: just as removed.
+            if (connection->db().changes() > 0) {
+                store_->statusesLocked().forget(removal.key);
+                removed = true;
             }
-            return [removals, failures] {
-                auto failure = failures->begin();
-                std::size_t index = 0;
-                for (Removal& removal : *removals) {
-                    std::optional<Error> outcome;
-                    if (failure != failures->end() && failure->first == index++) {
-                        outcome = (failure++)->second;
-                    }
-                    removal.completion(std::move(outcome));
-                }
-            };
-        },
-        .fail =
-            [removals](const Error& error) {
-                for (Removal& removal : *removals) {
-                    removal.completion(error);
-                }
-            },
-    };
+        } catch (const Failure& failure) {
+            if (!connection->db().inTransaction()) {
+                throw;  // the error ended the whole transaction (a full disk, say)
+            }
+            connection->statement(rollBackToSavepoint).use().step();
+            removal.outcome = failure.error;
+        }
+        connection->statement(releaseSavepoint).use().step();
+    }
+    if (!removed) {
+        return;
+    }
+    StoreConnection::requestErasureLocked(*connection);
+    transaction.commit();
+    store_->signal().raise();
+    store_->erasePendingLocked();
+}
+
+// Runs `query` (changeStatus, finishConnecting or stopOne) on a stored
+// configuration in a transaction of its own, and signals a change. What
+// becomes of one no longer in the store is `ifGone`; one not enabled is
+// refused when `enabledOnly`.
+std::optional<Error> SqliteVPNStore::Impl::change(std::optional<std::int64_t> key, Query query, VPNStatus status,
+                                                  std::optional<Error> ifGone, bool enabledOnly) try {
+    if (!key) {
+        return Error{kNotSaved};
+    }
+    const std::lock_guard lock(store_->mutex());
+    Connection* connection = store_->openLocked(false);
+    if (connection == nullptr) {
+        return ifGone;
+    }
+    Transaction transaction(connection->db(), Transaction::Kind::write);
+    {
+        Statement::Use row = connection->statement(selectStatus).use();
+        row.bind(1, *key);
+        if (!row.step()) {
+            return ifGone;
+        }
+        if (enabledOnly && row.integer(2) == 0) {
+            return Error{kNotEnabled};
+        }
+    }
+    Statement::Use update = connection->statement(query).use();
+    update.bind(1, *key);
+    if (query == changeStatus) {
+        update.bind(2, static_cast<std::int64_t>(status));
+    }
+    update.step();
+    const bool changed = connection->db().changes() > 0;
+    transaction.commit();
+    if (changed) {
+        store_->statusesLocked().forget(*key);
+        store_->signal().raise();
+    }
+    return std::nullopt;
+} catch (const Failure& failure) {
+    return failure.error;
+}
+
+// Brings the tunnel down unless its status, as last read with no change
+// signalled since, is already down: stopping every configuration of a large
+// store then writes only those that are up. A status that cannot be read is
+// left to the write, which finds out for itself.
+std::optional<Error> SqliteVPNStore::Impl::stop(std::int64_t key) {
+    try {
+        const std::lock_guard lock(store_->mutex());
+        const VPNStatus current = store_->liveStatusLocked(key).status;
+        if (current == VPNStatus::disconnected || current == VPNStatus::invalid) {
+            return std::nullopt;
+        }
+    } catch (const Failure&) {
+        // Left to the write, as said.
+    }
+    return change(key, stopOne, VPNStatus::disconnected, /*ifGone=*/std::nullopt);
+}
+
+std::optional<Error> SqliteVPNStore::Impl::start(std::optional<std::int64_t> key) {
+    if (std::optional<Error> error =
+            change(key, changeStatus, VPNStatus::connecting, Error{kGone}, /*enabledOnly=*/true)) {
+        return error;
+    }
+    return change(key, finishConnecting, VPNStatus::connected);
 }
 
 // ---- the store ----
 
 SqliteVPNStore::SqliteVPNStore(MainQueue& mainQueue, std::string path, SameName sameName)
-    : impl_(std::make_unique<Impl>(*this, mainQueue, std::move(path), std::move(sameName))) {}
+    : impl_(std::make_shared<Impl>(*this, mainQueue, std::move(path), std::move(sameName))) {}
 
 SqliteVPNStore::~SqliteVPNStore() = default;
 
@@ -176,112 +325,49 @@ const std::string& SqliteVPNStore::path() const { return impl_->store().path(); 
 ManagerRef SqliteVPNStore::makeManager() { return std::make_shared<SqliteManager>(*this); }
 
 void SqliteVPNStore::loadAllFromPreferences(LoadAllCompletion completion) {
-    auto done = std::make_shared<LoadAllCompletion>(std::move(completion));
-    Impl& impl = *impl_;
-    impl.operations().enqueue({.work = [&impl, done](Connection* connection) -> std::function<void()> {
-                                   return [done, managers = connection != nullptr ? impl.loadAll(*connection)
-                                                                                  : impl.loadNothing()]() mutable {
-                                       (*done)(std::move(managers));
-                                   };
-                               },
-                               .fail = [done](const Error& error) { (*done)(error); }});
+    impl_->later([completion = std::move(completion)](Impl& impl) {
+        completion(caught<Result<std::vector<ManagerRef>>>([&] { return impl.loadAll(); }));
+    });
 }
 
 void SqliteVPNStore::save(ManagerRef manager, ErrorCompletion completion) {
-    auto done = std::make_shared<ErrorCompletion>(std::move(completion));
-    Impl& impl = *impl_;
     // What is saved is what the handle holds now, at the request.
-    std::optional<Columns> columns;
-    std::optional<Error> unsaveable;
     auto handle = std::dynamic_pointer_cast<SqliteManager>(manager);
-    try {
-        columns = columnsOf(*manager);
-    } catch (const Failure& stopped) {
-        unsaveable = stopped.error;
-    }
-    if (!handle) {
-        unsaveable = Error{kNotOfThisStore};
-    }
-    impl.operations().enqueue({.access = Access::write,
-                               .needs = unsaveable ? Needs::nothing : Needs::store,
-                               .work = [&impl, handle, columns = std::move(columns), unsaveable,
-                                        done](Connection* store) -> std::function<void()> {
-                                   if (unsaveable) {
-                                       return [done, unsaveable] { (*done)(unsaveable); };
-                                   }
-                                   Connection& connection = *store;
-                                   const std::optional<std::int64_t> key =
-                                       handle->key ? handle->key : impl.storedSinceLoad(connection, *columns);
-                                   Statement::Use row = connection.statement(key ? updateOne : insertOne).use();
-                                   if (key) {
-                                       row.bind(1, *key);
-                                   }
-                                   bindColumns(row, *columns);
-                                   row.step();
-                                   if (key && connection.db().changes() == 0) {
-                                       return [done] { (*done)(Error{kGone}); };
-                                   }
-                                   if (key) {
-                                       // The old values, a private key say, go from the files.
-                                       impl.operations().eraseAfterCommitLocked(connection);
-                                   }
-                                   const std::int64_t stored = key ? *key : connection.db().lastInsertKey();
-                                   return [handle, stored, done] {
-                                       handle->key = stored;
-                                       (*done)(std::nullopt);
-                                   };
-                               },
-                               .fail = [done](const Error& error) { (*done)(error); }});
+    auto columns = caught<Result<Columns>>([&]() -> Result<Columns> {
+        return handle ? columnsOf(*handle) : throw Failure{{kNotOfThisStore}};
+    });
+    impl_->later([handle, columns = std::move(columns), completion = std::move(completion)](Impl& impl) {
+        completion(!columns.ok() ? columns.error() : caught<std::optional<Error>>([&] {
+            impl.save(*handle, columns.value());
+            return std::nullopt;
+        }));
+    });
 }
 
 void SqliteVPNStore::reload(ManagerRef manager, ErrorCompletion completion) {
-    auto done = std::make_shared<ErrorCompletion>(std::move(completion));
-    Impl& impl = *impl_;
-    const std::optional<std::int64_t> key = rowKeyOf(*manager);
-    impl.operations().enqueue({.needs = key ? Needs::existingStore : Needs::nothing,
-                               .work = [manager, key, done](Connection* connection) -> std::function<void()> {
-                                   if (!key) {
-                                       return [done] { (*done)(Error{kNotSaved}); };
-                                   }
-                                   if (connection == nullptr) {
-                                       return [done] { (*done)(Error{kGone}); };
-                                   }
-                                   Statement::Use row = connection->statement(selectOne).use();
-                                   row.bind(1, *key);
-                                   if (!row.step()) {
-                                       return [done] { (*done)(Error{kGone}); };
-                                   }
-                                   // Read into a fresh handle: the caller's changes only on success.
-                                   auto fresh = std::make_shared<SqliteManager>(manager->store());
-                                   connection->readInto(*fresh, row);
-                                   return [manager, fresh, done] {
-                                       manager->localizedDescription = std::move(fresh->localizedDescription);
-                                       manager->protocolConfiguration = std::move(fresh->protocolConfiguration);
-                                       manager->isEnabled = fresh->isEnabled;
-                                       (*done)(std::nullopt);
-                                   };
-                               },
-                               .fail = [done](const Error& error) { (*done)(error); }});
+    impl_->later([manager = std::move(manager), completion = std::move(completion)](Impl& impl) {
+        completion(caught<std::optional<Error>>([&]() -> std::optional<Error> {
+            const std::optional<std::int64_t> key = rowKeyOf(*manager);
+            if (!key) {
+                return Error{kNotSaved};
+            }
+            impl.reload(*manager, *key);
+            return std::nullopt;
+        }));
+    });
 }
 
 void SqliteVPNStore::remove(ManagerRef manager, ErrorCompletion completion) {
-    Impl& impl = *impl_;
-    const std::optional<std::int64_t> key = rowKeyOf(*manager);
-    if (!key) {
-        // Never saved: nothing to remove, and no reason to open the store.
-        auto done = std::make_shared<ErrorCompletion>(std::move(completion));
-        impl.operations().enqueue({.needs = Needs::nothing, .work = [done](Connection*) -> std::function<void()> {
-                                       return [done] { (*done)(std::nullopt); };
-                                   }});
+    if (const std::optional<std::int64_t> key = rowKeyOf(*manager)) {
+        impl_->requestRemoval(*key, std::move(completion));
         return;
     }
-    impl.operations().enqueueInSeries(
-        &impl, [&] { impl.waitingRemovals().push_back({*key, std::move(completion)}); },
-        [&] { return impl.removalsOperation(); });
+    // Never saved: nothing to remove, and no reason to open the store.
+    impl_->later([completion = std::move(completion)](Impl&) { completion(std::nullopt); });
 }
 
 std::optional<Error> SqliteVPNStore::startTunnel(const TunnelProviderManager& manager) {
-    return impl_->provider().start(rowKeyOf(manager));
+    return impl_->start(rowKeyOf(manager));
 }
 
 std::optional<Error> SqliteVPNStore::stopTunnel(const TunnelProviderManager& manager) {
@@ -289,7 +375,7 @@ std::optional<Error> SqliteVPNStore::stopTunnel(const TunnelProviderManager& man
     if (!key) {
         return std::nullopt;
     }
-    return impl_->provider().stop(*key);
+    return impl_->stop(*key);
 }
 
 VPNStatus SqliteVPNStore::status(const TunnelProviderManager& manager) {
@@ -299,12 +385,11 @@ VPNStatus SqliteVPNStore::status(const TunnelProviderManager& manager) {
     }
     StoreConnection& store = impl_->store();
     const std::lock_guard lock(store.mutex());
-    VPNStatus status = VPNStatus::invalid;
-    store.guard(Access::read, [&]() -> std::optional<Error> {
-        status = store.liveStatusLocked(*key).status;
-        return std::nullopt;
-    });
-    return status;
+    try {
+        return store.liveStatusLocked(*key).status;
+    } catch (const Failure&) {
+        return VPNStatus::invalid;
+    }
 }
 
 void SqliteVPNStore::observeStatusChanges(const TunnelProviderManager& manager, std::function<void()> block) {
@@ -314,7 +399,7 @@ void SqliteVPNStore::observeStatusChanges(const TunnelProviderManager& manager, 
 }
 
 std::optional<Error> SqliteVPNStore::setStatus(const TunnelProviderManager& manager, VPNStatus status) {
-    return impl_->provider().setStatus(rowKeyOf(manager), status);
+    return impl_->change(rowKeyOf(manager), changeStatus, status);
 }
 
 }  // namespace vxm::platform

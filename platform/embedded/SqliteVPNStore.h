@@ -13,39 +13,26 @@
 namespace vxm::platform {
 
 // The VPN configuration store kept in one SQLite file, shared by every process
-// that names the same path.
+// that names the same path. Every operation is safe from any thread.
 //
-// Completions run on the main queue, never on the caller's stack. Each
-// operation with a completion is queued; one main-queue task then runs what
-// is queued in request order, each operation in a transaction of its own, and
-// calls each completion once its transaction has committed (or failed). A completion that
-// reported success has its change in the file, so a crash right after keeps it.
-// Start and stop requests and status reads work at once on the caller's
-// thread. Every operation is safe from any thread.
+// Each operation with a completion runs in a main-queue task of its own, in a
+// transaction of its own, and completes there after the commit: a success
+// reported is in the file, and a crash right after keeps it. Removals
+// requested before their task runs share it and one transaction, each within
+// a savepoint (one refused undoes no other), so removing thousands is fast.
+// Start, stop and status work at once on the caller's thread.
 //
-// A new configuration joins one stored for its site since the last load (as
-// every store's does; see VPNConfigurationStore): the transaction that saves
-// it, under the write lock, looks for a tunnel-provider configuration of the
-// same display name (as the `sameName` given compares them) and provider with
-// a higher key than any in the list this store last loaded (keys only grow)
-// and saves into that one.
+// A new configuration joins one stored for its site since the last load (see
+// VPNConfigurationStore): the transaction that saves it, under the write
+// lock, looks for a tunnel-provider configuration of the same display name
+// (as `sameName` compares) and provider with a higher key than any this store
+// last loaded (keys only grow), and saves into that one.
 //
-// The file is opened on the first operation that needs it, so a run that never
-// reaches the store leaves no trace. A file at the path that is not a store of
-// this program is never written: every operation fails instead.
-//
-// Status changes are signalled to other processes through a StatusSignal file
-// beside the store; status() reads live but answers from what it last read
-// while no change has been signalled, and observers run their blocks after the
-// signals (see observeStatusChanges).
-//
-// The work is shared among parts that each do one job on the state that
-// StoreConnection owns and locks: OperationQueue runs the operations with a
-// completion, StatusCache keeps the statuses last read, StoreObservers runs
-// the observers' blocks, StandInProvider moves statuses, and StoreQueries
-// holds the SQL and maps rows to handles. A loaded handle's provider
-// configuration is read through StoreConnection when first looked at (none
-// once the store is destroyed). Destroy the store with its main queue stopped.
+// The file is opened on the first operation that needs it, and only a write
+// makes one. A file at the path that is not a store of this program is never
+// written: every operation fails instead. Status changes are signalled to
+// other processes through a StatusSignal file beside the store (see
+// observeStatusChanges). Destroy the store with its main queue stopped.
 class SqliteVPNStore final : public VPNConfigurationStore {
 public:
     // Whether two display names name the same configuration.
@@ -90,7 +77,8 @@ public:
 
 private:
     class Impl;
-    std::unique_ptr<Impl> impl_;
+    // Shared with the main-queue tasks of its operations, which hold it weakly.
+    std::shared_ptr<Impl> impl_;
 };
 
 }  // namespace vxm::platform

@@ -204,7 +204,7 @@ void StatusSignal::followPathLocked(bool create) {
     }
     try {
         openLocked(create);
-    } catch (const StoreOpenError&) {
+    } catch (const Failure&) {
         // Nothing of ours stands there: stamps say so until something does.
         closeLocked();
     }

@@ -2,12 +2,10 @@
 #include "platform/embedded/StoreConnection.h"
 
 #include <cerrno>
-#include <exception>
 #include <utility>
 
 #include <sys/stat.h>
 
-#include "platform/embedded/ProviderConfigurationCoding.h"
 #include "platform/embedded/StoreFile.h"
 
 namespace vxm::platform {
@@ -21,36 +19,26 @@ Connection* StoreConnection::openLocked(bool create) {
     if (!create && !storeFileExists(path_)) {
         return nullptr;
     }
-    try {
-        OpenedStoreFile file = openStoreFile(path_);
-        // Through a weak reference: a handle may outlive the store, and then reads none.
-        auto connection = std::make_unique<Connection>(
-            std::move(file.db), [weak = weak_from_this()](std::int64_t key) -> std::optional<ProviderConfiguration> {
-                const std::shared_ptr<StoreConnection> self = weak.lock();
-                return self ? self->readProviderConfiguration(key) : std::nullopt;
-            });
-        // Beside the file as resolved, so that every process of the store
-        // signals through one file whatever path it was given.
-        signal_.open(file.path);
-        filePath_ = std::move(file.path);
-        connection_ = std::move(connection);
-        rememberIdentityLocked();
-        erasePendingLocked();
-        return connection_.get();
-    } catch (const std::exception& error) {
-        throw Failure{{"the VPN configuration store at " + path_ + " cannot be opened: " + error.what()}};
+    OpenedStoreFile file = openStoreFile(path_);
+    // Through a weak reference: a handle may outlive the store, and then reads none.
+    auto connection = std::make_unique<Connection>(
+        std::move(file.db), [weak = weak_from_this()](std::int64_t key) -> std::optional<ProviderConfiguration> {
+            const std::shared_ptr<StoreConnection> self = weak.lock();
+            return self ? self->readProviderConfiguration(key) : std::nullopt;
+        });
+    // Beside the file as resolved, so that every process of the store
+    // signals through one file whatever path it was given.
+    signal_.open(file.path);
+    connection_ = std::move(connection);
+    if (struct stat identity {}; ::stat(path_.c_str(), &identity) == 0) {
+        device_ = identity.st_dev;
+        inode_ = identity.st_ino;
     }
-}
-
-bool StoreConnection::deletedLocked() const {
-    struct stat identity {};
-    return !connection_ && deleted_ && ::stat(path_.c_str(), &identity) != 0 && errno == ENOENT;
+    erasePendingLocked();
+    return connection_.get();
 }
 
 CachedStatus StoreConnection::liveStatusLocked(std::int64_t key) {
-    if (deletedLocked()) {
-        return {.status = VPNStatus::invalid, .changes = -1, .stamp = signal_.stamp()};
-    }
     Connection* connection = openLocked(false);
     if (connection == nullptr) {
         return {.status = VPNStatus::invalid, .changes = -1, .stamp = signal_.stamp()};
@@ -63,29 +51,20 @@ CachedStatus StoreConnection::liveStatusLocked(std::int64_t key) {
 
 std::optional<ProviderConfiguration> StoreConnection::readProviderConfiguration(std::int64_t key) {
     const std::lock_guard lock(mutex_);
-    std::optional<ProviderConfiguration> values;
-    guard(Access::read, [&]() -> std::optional<Error> {
-        Connection* connection = deletedLocked() ? nullptr : openLocked(false);
+    try {
+        Connection* connection = openLocked(false);
         if (connection == nullptr) {
             return std::nullopt;
         }
         sqlite::Statement::Use row = connection->statement(selectProviderConfiguration).use();
         row.bind(1, key);
         if (row.step() && !row.isNull(0)) {
-            values = decodeProviderConfiguration(row.view(0));
+            return decodeProviderConfiguration(row.view(0));
         }
-        return std::nullopt;
-    });
-    return values;  // every failure reads as none, as said
-}
-
-void StoreConnection::rememberIdentityLocked() {
-    struct stat identity {};
-    if (::stat(path_.c_str(), &identity) == 0) {
-        device_ = identity.st_dev;
-        inode_ = identity.st_ino;
+    } catch (const Failure&) {
+        // Reads as none, as said.
     }
-    deleted_ = false;
+    return std::nullopt;
 }
 
 bool StoreConnection::followReplacedFileLocked() {
@@ -93,14 +72,9 @@ bool StoreConnection::followReplacedFileLocked() {
         return false;
     }
     struct stat identity {};
-    if (::stat(path_.c_str(), &identity) == 0) {
-        if (identity.st_dev == device_ && identity.st_ino == inode_) {
-            return false;
-        }
-    } else if (errno == ENOENT) {
-        deleted_ = true;
-    } else {
-        return false;  // cannot tell now: looked at again later
+    if (::stat(path_.c_str(), &identity) == 0 ? identity.st_dev == device_ && identity.st_ino == inode_
+                                               : errno != ENOENT) {
+        return false;  // the same file, or cannot tell now: looked at again later
     }
     connection_.reset();
     statuses_.clear();
@@ -112,8 +86,7 @@ void StoreConnection::requestErasureLocked(Connection& connection) {
 }
 
 void StoreConnection::erasePendingLocked() {
-    struct stat log {};
-    if (!connection_ || ::stat((filePath_ + "-wal").c_str(), &log) != 0 || log.st_size == 0) {
+    if (!connection_) {
         return;
     }
     try {
@@ -133,7 +106,7 @@ void StoreConnection::erasePendingLocked() {
         sqlite::Transaction transaction(connection_->db(), sqlite::Transaction::Kind::write);
         connection_->statement(noteErased).use().bind(1, requested).step();
         transaction.commit();
-    } catch (const sqlite::DatabaseError&) {
+    } catch (const Failure&) {
         // Left to the next open or request, as said.
     }
 }

@@ -17,10 +17,6 @@
 
 namespace vxm::platform {
 
-// Whether an operation reads the store or writes it: what its database
-// errors are reported as.
-enum class Access { read, write };
-
 // The state that every part of one SqliteVPNStore shares, and the lock that
 // guards it: the connection to the store file, opened on first use, and the
 // statuses last read through it. Also the change signal beside the file.
@@ -48,14 +44,12 @@ public:
     // The connection, opening the store file (and the signal) on first use,
     // and then erasing what earlier commits asked to be erased (see
     // erasePendingLocked). None when no file stands at the path and `create`
-    // is false: there is no store, and none is made. Throws Failure when the
-    // file cannot be opened.
+    // is false: there is no store, and none is made. Throws Failure.
     Connection* openLocked(bool create);
 
     // The stored status of `key`, read again only when a change was signalled
-    // since it was last read. Throws Failure or sqlite::DatabaseError. Once
-    // the store file was deleted, every configuration is gone (until a new
-    // file stands at the path): reading never makes a store.
+    // since it was last read. Throws Failure. Reading never makes a store: once
+    // the file is deleted, every configuration is gone.
     CachedStatus liveStatusLocked(std::int64_t key);
 
     // Compares the file at the path with the one the connection has open.
@@ -70,8 +64,8 @@ public:
     // this process is killed before it does.
     static void requestErasureLocked(Connection& connection);
 
-    // Erases what committed requests asked for, when the write-ahead log
-    // holds anything: writes the log into the file and truncates it, which
+    // Erases what committed requests asked for: writes the write-ahead log
+    // into the file and truncates it, which
     // with secure_delete (turned on at open, zeroing what is deleted) leaves
     // no copy of old values in the store's files, and notes them erased. One
     // that fails (readers holding old pages past the busy timeout) is left to
@@ -80,57 +74,8 @@ public:
 
     StatusCache& statusesLocked() { return statuses_; }
 
-    // Runs `work` (returning std::optional<Error>) and turns what it throws
-    // into the error value for the caller: a Failure's own error, a database
-    // error as the store failing to be read or written.
-    template <class Work>
-    std::optional<Error> guard(Access access, Work&& work) const {
-        try {
-            return work();
-        } catch (const Failure& stopped) {
-            return stopped.error;
-        } catch (const sqlite::DatabaseError& error) {
-            return access == Access::write ? writeError(error.what()) : readError(error.what());
-        }
-    }
-
-    // Runs `work` (returning nothing) within a savepoint of the transaction
-    // running now. When it throws a database error, undoes what it did and
-    // returns the error as a write error, unless the error ended the whole
-    // transaction (a full disk, say): then throws it on.
-    template <class Work>
-    std::optional<Error> aloneLocked(Connection& connection, Work&& work) const {
-        connection.statement(savepoint).use().step();
-        try {
-            work();
-        } catch (const sqlite::DatabaseError& error) {
-            if (!connection.db().inTransaction()) {
-                throw;
-            }
-            connection.statement(rollBackToSavepoint).use().step();
-            connection.statement(releaseSavepoint).use().step();
-            return writeError(error.what());
-        }
-        connection.statement(releaseSavepoint).use().step();
-        return std::nullopt;
-    }
-
-    [[nodiscard]] Error readError(const std::string& reason) const {
-        return {"the VPN configuration store at " + path_ + " cannot be read: " + reason};
-    }
-    [[nodiscard]] Error writeError(const std::string& reason) const {
-        return {"the VPN configuration store at " + path_ + " cannot be written: " + reason};
-    }
-
 private:
-    void rememberIdentityLocked();
-    // The store file was deleted under the connection and none stands at the
-    // path now: what was stored is gone, and reading makes no new store.
-    bool deletedLocked() const;
-
     const std::string path_;
-    // The path with its folder resolved, once opened.
-    std::string filePath_;
     StatusSignal signal_;
 
     std::mutex mutex_;  // guards everything below
@@ -138,8 +83,6 @@ private:
     // The device and inode of the file the connection has open.
     dev_t device_ = 0;
     ino_t inode_ = 0;
-    // The file was deleted under the connection, and no new one made since.
-    bool deleted_ = false;
     StatusCache statuses_;
 };
 

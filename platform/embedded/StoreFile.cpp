@@ -5,7 +5,6 @@
 #include <chrono>
 #include <cerrno>
 #include <cstdlib>
-#include <cstring>
 #include <string_view>
 #include <system_error>
 #include <thread>
@@ -53,14 +52,20 @@ constexpr std::string_view kNewer = "it was written by a newer version of Vexomi
 
 std::string describe(int error) { return std::generic_category().message(error); }
 
-bool isFolder(const std::string& path) {
-    struct stat status {};
-    return ::stat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode);
+// What each step of an opening throws: "<the store> cannot be opened: <reason>".
+[[noreturn]] void refuse(const std::string& store, const std::string& reason) {
+    throw Failure{{store + " cannot be opened: " + reason}};
 }
 
-// Creates each missing folder of `folder` owner-only.
-void createFolders(const std::string& folder) {
-    if (isFolder(folder)) {
+[[noreturn]] void refuse(int fd, const std::string& store, const std::string& reason) {
+    ::close(fd);
+    refuse(store, reason);
+}
+
+// Creates each missing folder of `folder` owner-only. What stands in the way
+// (a file) is found out when the store file is opened.
+void createFolders(const std::string& store, const std::string& folder) {
+    if (struct stat status {}; ::stat(folder.c_str(), &status) == 0) {
         return;
     }
     for (std::size_t end = folder.find('/', 1);; end = folder.find('/', end + 1)) {
@@ -69,9 +74,7 @@ void createFolders(const std::string& folder) {
             // mkdir's mode is narrowed by the umask; set it whole.
             ::chmod(prefix.c_str(), 0700);
         } else if (errno != EEXIST) {
-            throw StoreOpenError("cannot create the folder " + prefix + ": " + describe(errno));
-        } else if (!isFolder(prefix)) {
-            throw StoreOpenError("cannot create the folder " + prefix + ": " + describe(ENOTDIR));
+            refuse(store, "cannot create the folder " + prefix + ": " + describe(errno));
         }
         if (end == std::string::npos) {
             return;
@@ -82,12 +85,12 @@ void createFolders(const std::string& folder) {
 // `path` with its folder resolved through the links in it to an absolute
 // path; the file name is kept as it is, so that a link there is found out
 // when the file is opened.
-std::string resolveFolder(const std::string& path) {
+std::string resolveFolder(const std::string& store, const std::string& path) {
     const std::size_t slash = path.rfind('/');
     const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
     char* resolved = ::realpath(folder.c_str(), nullptr);
     if (resolved == nullptr) {
-        throw StoreOpenError("cannot find the folder " + folder + ": " + describe(errno));
+        refuse(store, "cannot find the folder " + folder + ": " + describe(errno));
     }
     std::string result(resolved);
     std::free(resolved);  // NOLINT(cppcoreguidelines-no-malloc)
@@ -99,33 +102,15 @@ std::string resolveFolder(const std::string& path) {
 
 constexpr int kNoFollowFlags = O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
 
-[[noreturn]] void refuse(int fd, const std::string& reason) {
-    ::close(fd);
-    throw StoreOpenError(reason);
-}
-
-struct stat statusOf(int fd, const std::string& path) {
-    struct stat status {};
-    if (::fstat(fd, &status) != 0) {
-        const int error = errno;
-        refuse(fd, path + ": " + describe(error));
-    }
-    return status;
-}
-
-std::string otherOwner(const struct stat& status) {
-    return "belongs to another user (uid " + std::to_string(status.st_uid) + ")";
-}
-
 // Whoever else may read the file must not read what goes in next: an empty
 // one (the open may just have made it) gets 0600 whatever the umask, and
 // group and other bits go from one that stood there (a store restored from a
 // backup as 0644, say).
-void makePrivate(int fd, const struct stat& status, const std::string& path) {
+void makePrivate(int fd, const struct stat& status, const std::string& store, const std::string& path) {
     const mode_t mode = status.st_size == 0 ? 0600 : status.st_mode & 0700;
     if (mode != (status.st_mode & 07777) && ::fchmod(fd, mode) != 0) {
         const int error = errno;
-        refuse(fd, "cannot make " + path + " private: " + describe(error));
+        refuse(fd, store, "cannot make " + path + " private: " + describe(error));
     }
 }
 
@@ -133,24 +118,27 @@ enum class FileKind { empty, ours };
 
 // Reads the header without SQLite, which could write to a file it opens for
 // writing (rolling back another program's journal, checkpointing its WAL).
-FileKind inspectHeader(int fd) {
-    std::array<unsigned char, 100> header{};
+// Only a store of ours has our application id at offset 68; its version is
+// at offset 60.
+FileKind inspectHeader(int fd, const std::string& store) {
+    std::array<unsigned char, 72> header{};
     const ssize_t got = ::pread(fd, header.data(), header.size(), 0);
     if (got < 0) {
         const int error = errno;
-        refuse(fd, describe(error));
+        refuse(fd, store, describe(error));
     }
     if (got == 0) {
         return FileKind::empty;
     }
-    constexpr std::string_view kMagic("SQLite format 3\0", 16);
-    if (got < static_cast<ssize_t>(header.size()) || std::memcmp(header.data(), kMagic.data(), kMagic.size()) != 0) {
-        refuse(fd, std::string(kNotOurs));
+    const auto field = [&header](std::size_t at) {
+        return (std::uint32_t{header[at]} << 24) | (std::uint32_t{header[at + 1]} << 16) |
+               (std::uint32_t{header[at + 2]} << 8) | std::uint32_t{header[at + 3]};
+    };
+    if (got < static_cast<ssize_t>(header.size()) || field(68) != kStoreApplicationId) {
+        refuse(fd, store, std::string(kNotOurs));
     }
-    const std::uint32_t applicationId = (std::uint32_t{header[68]} << 24) | (std::uint32_t{header[69]} << 16) |
-                                        (std::uint32_t{header[70]} << 8) | std::uint32_t{header[71]};
-    if (applicationId != kStoreApplicationId) {
-        refuse(fd, std::string(kNotOurs));
+    if (field(60) > kStoreSchemaVersion) {
+        refuse(fd, store, std::string(kNewer));
     }
     return FileKind::ours;
 }
@@ -159,59 +147,58 @@ FileKind inspectHeader(int fd) {
 // out what it is before anything is written. Only a regular file can be a
 // store: a FIFO would block the open for ever, and SQLite would take a device
 // such as /dev/null for an empty database and make its journal beside it. A
-// file of another user is not ours to put secrets in. A second name (hard
-// link) would get a write-ahead log of its own, and changes made through one
-// name would be lost to the other.
-int openMainFile(const std::string& path, FileKind& kind) {
+// second name (hard link) would get a write-ahead log of its own, and changes
+// made through one name would be lost to the other.
+FileKind checkMainFile(const std::string& store, const std::string& path) {
     const int fd = ::open(path.c_str(), O_RDONLY | O_CREAT | kNoFollowFlags, 0600);
     if (fd < 0) {
-        throw StoreOpenError(errno == ELOOP ? "it is a symbolic link; set VXM_STORE to the file it points to"
-                                            : describe(errno));
+        refuse(store, errno == ELOOP ? "it is a symbolic link; set VXM_STORE to the file it points to"
+                                     : describe(errno));
     }
-    const struct stat status = statusOf(fd, path);
-    if (!S_ISREG(status.st_mode)) {
-        refuse(fd, S_ISDIR(status.st_mode) ? describe(EISDIR) : std::string(kNotOurs));
-    }
-    if (status.st_uid != ::geteuid()) {
-        refuse(fd, "it " + otherOwner(status) + "; set VXM_STORE to a store of your own");
+    struct stat status {};
+    if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
+        refuse(fd, store, std::string(kNotOurs));
     }
     if (status.st_nlink > 1) {
-        refuse(fd, "it has " + std::to_string(status.st_nlink) +
+        refuse(fd, store, "it has " + std::to_string(status.st_nlink) +
                        " hard links; remove all but one, as changes made through one name are lost to the others");
     }
-    kind = inspectHeader(fd);
-    makePrivate(fd, status, path);
-    return fd;
+    const FileKind kind = inspectHeader(fd, store);
+    makePrivate(fd, status, store, path);
+    // Closed before SQLite opens the file: closing a descriptor of it drops
+    // the locks SQLite's own hold.
+    ::close(fd);
+    return kind;
 }
 
-// The folder of the store (resolved) must be this user's and
-// writable by no one else: SQLite makes and opens files beside the store by
-// name (its write-ahead log, shared memory and rollback journal), and whoever
-// may add a file to the folder could put one of those in its way, to read
-// what goes in or to have it played back into the store. Its identity, to
-// find out that it was replaced meanwhile.
-struct stat checkFolder(const std::string& folder) {
+// The folder of the store (resolved) must be this user's and writable by no
+// one else: SQLite makes and opens files beside the store by name (its
+// write-ahead log, shared memory and rollback journal), and whoever may add a
+// file to the folder could put one of those in its way, to read what goes in
+// or to have it played back into the store. So only this user (and root) can
+// have put the store file or any file beside it there. Its identity, to find
+// out that it was replaced meanwhile.
+struct stat checkFolder(const std::string& store, const std::string& folder) {
     struct stat status {};
     if (::stat(folder.c_str(), &status) != 0) {
-        throw StoreOpenError("cannot find the folder " + folder + ": " + describe(errno));
+        refuse(store, "cannot find the folder " + folder + ": " + describe(errno));
     }
     const std::string ownFolder = "; set VXM_STORE to a store in a folder of your own that no one else may write";
     if (status.st_uid != ::geteuid()) {
-        throw StoreOpenError("its folder " + folder + " " + otherOwner(status) + ownFolder);
+        refuse(store, "its folder " + folder + " belongs to another user (uid " + std::to_string(status.st_uid) + ")" +
+                          ownFolder);
     }
     if ((status.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
-        throw StoreOpenError("other users may write its folder " + folder + ownFolder +
-                             ", or make this one so (chmod go-w " + folder + ")");
+        refuse(store, "other users may write its folder " + folder + ownFolder + ", or make this one so (chmod go-w " +
+                          folder + ")");
     }
     return status;
 }
 
 // The files SQLite and StatusSignal keep beside the store, where they exist,
-// before SQLite opens them: in a folder of this user's only this user and
-// root can have put them there, but a file that SQLite cannot use would be
-// reported as a bare "disk I/O error". Files of this user's that others may
-// read are made private.
-void checkFilesBeside(const std::string& path) {
+// before SQLite opens them: one that SQLite cannot use would be reported as a
+// bare "disk I/O error". Those that others may read are made private.
+void checkFilesBeside(const std::string& store, const std::string& path) {
     for (const char* suffix : {"-wal", "-shm", "-journal", "-events"}) {
         const std::string beside = path + suffix;
         struct stat status {};
@@ -219,10 +206,7 @@ void checkFilesBeside(const std::string& path) {
             continue;
         }
         if (!S_ISREG(status.st_mode)) {
-            throw StoreOpenError(beside + " is not a regular file; remove it");
-        }
-        if (status.st_uid != ::geteuid()) {
-            throw StoreOpenError(beside + " " + otherOwner(status) + "; remove it");
+            refuse(store, beside + " is not a regular file; remove it");
         }
         // A file that went meanwhile (a rollback journal, while another
         // process sets up a new store) is as fine as one never there.
@@ -232,38 +216,29 @@ void checkFilesBeside(const std::string& path) {
             }
             std::string reason = beside + " cannot be read and written by you (" + describe(errno);
             reason += "); make it so (chmod u+rw " + beside + ")";
-            throw StoreOpenError(reason);
+            refuse(store, reason);
         }
         if ((status.st_mode & 077) != 0 && ::chmod(beside.c_str(), status.st_mode & 0700) != 0 && errno != ENOENT) {
-            throw StoreOpenError("cannot make " + beside + " private: " + describe(errno));
+            refuse(store, "cannot make " + beside + " private: " + describe(errno));
         }
     }
 }
 
 bool isCurrentStore(sqlite::Database& db) {
-    const std::int64_t applicationId = db.queryInteger("PRAGMA application_id");
-    const std::int64_t version = db.queryInteger("PRAGMA user_version");
-    if (applicationId == kStoreApplicationId && version > kStoreSchemaVersion) {
-        throw StoreOpenError(std::string(kNewer));
-    }
-    return applicationId == kStoreApplicationId && version == kStoreSchemaVersion;
+    return db.queryInteger("PRAGMA application_id") == kStoreApplicationId &&
+           db.queryInteger("PRAGMA user_version") == kStoreSchemaVersion;
 }
 
-// Makes the tables in a file that holds none, or brings a store of version 1
-// to the current version, under the write lock, as other processes may be
-// opening the same file at the same time.
+// Makes the tables in a file that was empty (only this user can have written
+// it since, as only this user may write the folder), or brings a store of
+// version 1 to the current version, under the write lock, as other processes
+// may be opening the same file at the same time.
 void createTablesIfEmpty(sqlite::Database& db) {
     sqlite::Transaction transaction(db, sqlite::Transaction::Kind::write);
     if (isCurrentStore(db)) {
         return;
     }
-    const std::int64_t applicationId = db.queryInteger("PRAGMA application_id");
-    const bool version1 = applicationId == kStoreApplicationId && db.queryInteger("PRAGMA user_version") == 1;
-    if (!version1 && ((applicationId != 0 && applicationId != kStoreApplicationId) ||
-                      db.queryInteger("SELECT count(*) FROM sqlite_schema") != 0)) {
-        throw StoreOpenError(std::string(kNotOurs));
-    }
-    if (!version1) {
+    if (db.queryInteger("PRAGMA user_version") != 1) {
         db.execute(kSchema);
     }
     db.execute(kVersion2);
@@ -272,28 +247,24 @@ void createTablesIfEmpty(sqlite::Database& db) {
 
 // Opens the file, known to be ours or empty, with SQLite; makes the tables
 // and switches it to WAL mode when that is still to be done.
-std::unique_ptr<sqlite::Database> openWithSqlite(const std::string& path, FileKind kind) {
-    auto db =
-        std::make_unique<sqlite::Database>(path, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX | SQLITE_OPEN_NOFOLLOW);
+std::unique_ptr<sqlite::Database> openWithSqlite(const std::string& store, const std::string& path, FileKind kind) {
+    auto db = std::make_unique<sqlite::Database>(store, path,
+                                                 SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX | SQLITE_OPEN_NOFOLLOW);
     sqlite3_busy_timeout(db->handle(), kBusyTimeoutMilliseconds);
     if (kind == FileKind::empty || !isCurrentStore(*db)) {
         createTablesIfEmpty(*db);
     }
-    if (db->queryText("PRAGMA journal_mode") != "wal" && db->queryText("PRAGMA journal_mode = WAL") != "wal") {
-        throw StoreOpenError("it cannot be switched to write-ahead logging");
-    }
     // In WAL mode a commit survives the process being killed right after;
     // only a power loss may take the latest commits back.
-    // A process that opens the store while no other has it open, as every run
-    // of the tool does, first reads the whole write-ahead log back: folding
-    // the log into the file every 64 pages (SQLite's default is 1000) keeps
-    // that read short, for two syncs in the run whose commit passes the mark.
+    // The log stays short without a checkpoint setting of its own: every
+    // commit that replaces or removes a key folds it into the file and
+    // truncates it (see StoreConnection::erasePendingLocked).
     // Pages freed by a change are overwritten with zeros, so that a replaced
     // or removed private key does not stay in a free page of the file. A run
     // reads each row once, so a page cache of 128 KiB (SQLite's default is
     // 2 MiB) costs it no reads and keeps large stores' runs small.
     db->execute(
-        "PRAGMA synchronous = NORMAL; PRAGMA wal_autocheckpoint = 64; PRAGMA secure_delete = ON;"
+        "PRAGMA journal_mode = WAL; PRAGMA synchronous = NORMAL; PRAGMA secure_delete = ON;"
         " PRAGMA cache_size = -128");
     return db;
 }
@@ -301,6 +272,7 @@ std::unique_ptr<sqlite::Database> openWithSqlite(const std::string& path, FileKi
 }  // namespace
 
 int openFileBesideStore(const std::string& path, int flags) {
+    const std::string notRegular = path + " is not a regular file; remove it";
     const int fd = ::open(path.c_str(), flags | kNoFollowFlags, 0600);
     if (fd < 0) {
         const int error = errno;
@@ -308,46 +280,43 @@ int openFileBesideStore(const std::string& path, int flags) {
             return -1;
         }
         // A symbolic link, a folder opened for writing, a socket.
-        if (error == ELOOP || error == EISDIR || error == ENXIO) {
-            throw StoreOpenError(path + " is not a regular file; remove it");
-        }
-        throw StoreOpenError(path + ": " + describe(error));
+        throw Failure{
+            {error == ELOOP || error == EISDIR || error == ENXIO ? notRegular : path + ": " + describe(error)}};
     }
-    const struct stat status = statusOf(fd, path);
-    if (!S_ISREG(status.st_mode)) {
-        refuse(fd, path + " is not a regular file; remove it");
+    struct stat status {};
+    if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
+        ::close(fd);
+        throw Failure{{notRegular}};
     }
-    makePrivate(fd, status, path);
+    makePrivate(fd, status, path, path);
     return fd;
 }
 
 OpenedStoreFile openStoreFile(const std::string& path) {
+    const std::string store = "the VPN configuration store at " + path;
     if (path.empty()) {
-        throw StoreOpenError("there is no home folder to keep it in; set VXM_STORE to its path");
+        refuse(store, "there is no home folder to keep it in; set VXM_STORE to its path");
     }
     if (const std::size_t end = path.rfind('/'); end != std::string::npos && end > 0) {
-        createFolders(path.substr(0, end));
+        createFolders(store, path.substr(0, end));
     }
-    OpenedStoreFile opened{.db = nullptr, .path = resolveFolder(path)};
+    OpenedStoreFile opened{.db = nullptr, .path = resolveFolder(store, path)};
     const std::size_t slash = opened.path.rfind('/');
     const std::string folder = slash == 0 ? "/" : opened.path.substr(0, slash);
-    const struct stat checked = checkFolder(folder);
-    FileKind kind = FileKind::empty;
-    // Every descriptor of the file is closed before SQLite opens it: closing
-    // one drops the locks SQLite's own hold.
-    ::close(openMainFile(opened.path, kind));
-    checkFilesBeside(opened.path);
+    const struct stat checked = checkFolder(store, folder);
+    const FileKind kind = checkMainFile(store, opened.path);
+    checkFilesBeside(store, opened.path);
     // While a new file is being set up by several processes at once, SQLite
     // may report it busy without waiting (switching the journal mode takes
     // the file whole): try again until the busy timeout has passed.
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kBusyTimeoutMilliseconds);
     for (;;) {
         try {
-            opened.db = openWithSqlite(opened.path, kind);
+            opened.db = openWithSqlite(store, opened.path, kind);
             break;
-        } catch (const sqlite::DatabaseError& error) {
-            if ((error.code() & 0xff) != SQLITE_BUSY || std::chrono::steady_clock::now() > deadline) {
-                throw StoreOpenError(error.what());
+        } catch (const Failure& failure) {
+            if (!failure.busy || std::chrono::steady_clock::now() > deadline) {
+                throw;
             }
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
@@ -356,7 +325,7 @@ OpenedStoreFile openStoreFile(const std::string& path) {
     // in place of this one while it was being opened.
     struct stat found {};
     if (::stat(folder.c_str(), &found) != 0 || checked.st_dev != found.st_dev || checked.st_ino != found.st_ino) {
-        throw StoreOpenError("its folder " + folder + " was replaced while it was being opened");
+        refuse(store, "its folder " + folder + " was replaced while it was being opened");
     }
     return opened;
 }

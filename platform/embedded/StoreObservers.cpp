@@ -63,7 +63,7 @@ void StoreObservers::observe(std::int64_t key, std::function<void()> block) {
             const CachedStatus* cached = store_->statusesLocked().find(key);
             lastSeen = cached != nullptr ? cached->changes : store_->liveStatusLocked(key).changes;
             checkNow = store_->liveStatusLocked(key).changes != lastSeen;
-        } catch (const sqlite::DatabaseError&) {
+        } catch (const Failure&) {
             checkNow = true;
         }
         observers_.push_back({key, lastSeen, std::make_shared<std::function<void()>>(std::move(block))});
@@ -87,10 +87,8 @@ void StoreObservers::check() {
             try {
                 changes = store_->liveStatusLocked(observer.key).changes;
             } catch (const Failure&) {
-                // No store of ours at the path any more: its blocks learn so
-                // from the status, once.
-            } catch (const sqlite::DatabaseError&) {
-                continue;  // unreadable for now: looked at again at the next signal
+                // No store of ours at the path any more, or none readable:
+                // its blocks learn so from the status, once.
             }
             if (changes != observer.lastSeenChanges) {
                 observer.lastSeenChanges = changes;

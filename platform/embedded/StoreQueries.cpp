@@ -6,8 +6,6 @@
 #include <utility>
 #include <variant>
 
-#include "platform/embedded/ProviderConfigurationCoding.h"
-
 namespace vxm::platform {
 
 namespace {
@@ -43,6 +41,30 @@ constexpr std::array<const char*, queryCount> kQueries = {
 };
 
 }  // namespace
+
+std::optional<std::string> encodeProviderConfiguration(const ProviderConfiguration& configuration) {
+    nlohmann::json object = nlohmann::json::object();
+    for (const auto& [key, value] : configuration) {
+        object[key] = value;
+    }
+    try {
+        return object.dump();
+    } catch (const nlohmann::json::type_error&) {
+        return std::nullopt;
+    }
+}
+
+std::optional<ProviderConfiguration> decodeProviderConfiguration(std::string_view json) {
+    nlohmann::json object = nlohmann::json::parse(json, nullptr, false);
+    if (!object.is_object()) {
+        return std::nullopt;
+    }
+    ProviderConfiguration values;
+    for (auto item = object.begin(); item != object.end(); ++item) {
+        values.emplace_hint(values.end(), item.key(), std::move(item.value()));
+    }
+    return values;
+}
 
 Columns columnsOf(const TunnelProviderManager& manager) {
     Columns columns;

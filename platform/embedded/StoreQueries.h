@@ -8,18 +8,34 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "platform/VPNStore.h"
 #include "platform/embedded/SqliteDatabase.h"
-#include "platform/embedded/SqliteManager.h"
 
 namespace vxm::platform {
 
-// Stops the store operation at hand with an error for its caller. Thrown and
-// caught inside the store only (StoreConnection::guard turns it into a value).
-struct Failure {
-    Error error;
+// A configuration handle of SqliteVPNStore: the key of the row that stores
+// it, none until its first save. The store alone reads and sets the key.
+class SqliteManager final : public TunnelProviderManager {
+public:
+    using TunnelProviderManager::TunnelProviderManager;
+
+    std::optional<std::int64_t> key;
 };
+
+// The row key of a handle of SqliteVPNStore; none for one never saved, and
+// for a handle of any other kind.
+inline std::optional<std::int64_t> rowKeyOf(const TunnelProviderManager& manager) {
+    const auto* handle = dynamic_cast<const SqliteManager*>(&manager);
+    return handle != nullptr ? handle->key : std::nullopt;
+}
+
+// A provider configuration as the store keeps it: one compact JSON object;
+// none when a text in it is not valid UTF-8, which JSON cannot hold.
+std::optional<std::string> encodeProviderConfiguration(const ProviderConfiguration& configuration);
+// What encodeProviderConfiguration wrote; none when `json` is not a JSON object.
+std::optional<ProviderConfiguration> decodeProviderConfiguration(std::string_view json);
 
 inline constexpr const char* kNotSaved = "the configuration is not saved";
 inline constexpr const char* kGone = "the configuration is no longer in the store";

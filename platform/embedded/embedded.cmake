@@ -2,11 +2,8 @@
 # The VPN configuration store embedded in SQLite, with the stand-in provider
 # that plays the packet tunnel on a machine that has none (Linux: inotify, /proc).
 add_library(vxm_platform_embedded STATIC
-  ${CMAKE_CURRENT_LIST_DIR}/OperationQueue.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/ProviderConfigurationCoding.cpp
   ${CMAKE_CURRENT_LIST_DIR}/SqliteDatabase.cpp
   ${CMAKE_CURRENT_LIST_DIR}/SqliteVPNStore.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/StandInProvider.cpp
   ${CMAKE_CURRENT_LIST_DIR}/StatusCache.cpp
   ${CMAKE_CURRENT_LIST_DIR}/StatusSignal.cpp
   ${CMAKE_CURRENT_LIST_DIR}/StoreConnection.cpp

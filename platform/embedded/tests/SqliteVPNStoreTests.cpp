@@ -251,6 +251,16 @@ TEST_F(SqliteVPNStoreTest, MakesFoldersAndFilesOwnerOnly) {
     }
 }
 
+TEST(StoreFileTest, NoPathNamesTheMissingHomeFolder) {
+    try {
+        openStoreFile("");
+        ADD_FAILURE() << "opened";
+    } catch (const Failure& failure) {
+        EXPECT_EQ(failure.error.localizedDescription, "the VPN configuration store at  cannot be opened: there is no home"
+                                                      " folder to keep it in; set VXM_STORE to its path");
+    }
+}
+
 // Another process setting up the file holds its write lock while this one
 // switches it to write-ahead logging, which SQLite reports as busy without
 // waiting: the open waits it out.
