@@ -28,7 +28,13 @@ public:
           store_(std::make_shared<StoreConnection>(std::move(path))),
           operations_(std::make_shared<OperationQueue>(queue, store_)),
           observers_(std::make_shared<StoreObservers>(queue, store_)),
-          provider_(store_) {}
+          provider_(store_) {
+        store_->whenOpened([observers = std::weak_ptr(observers_)] {
+            if (auto listener = observers.lock()) {
+                listener->listenLocked();
+            }
+        });
+    }
 
     StoreConnection& store() { return *store_; }
     OperationQueue& operations() { return *operations_; }
@@ -71,10 +77,6 @@ private:
 };
 
 std::vector<ManagerRef> SqliteVPNStore::Impl::loadAll(Connection& connection) {
-    // The stamp comes before the rows are read (the transaction takes its
-    // snapshot at the first read), so a change signalled after it makes
-    // status() read again.
-    const std::int64_t stamp = store_->signal().stamp();
     std::vector<ManagerRef> managers;
     std::int64_t highest = 0;
     Statement::Use row = connection.statement(selectAll).use();
@@ -83,7 +85,7 @@ std::vector<ManagerRef> SqliteVPNStore::Impl::loadAll(Connection& connection) {
         connection.readInto(*manager, row);
         highest = std::max(highest, *manager->key);
         store_->statusesLocked().remember(*manager->key,
-                                          {static_cast<VPNStatus>(row.integer(8)), row.integer(9), stamp});
+                                          {static_cast<VPNStatus>(row.integer(8)), row.integer(9)});
         managers.push_back(std::move(manager));
     }
     loadedUpTo_ = highest;
@@ -301,7 +303,7 @@ VPNStatus SqliteVPNStore::status(const TunnelProviderManager& manager) {
     const std::lock_guard lock(store.mutex());
     VPNStatus status = VPNStatus::invalid;
     store.guard(Access::read, [&]() -> std::optional<Error> {
-        status = store.liveStatusLocked(*key).status;
+        status = store.liveStatusLocked(*key).value_or(StoredStatus{}).status;
         return std::nullopt;
     });
     return status;

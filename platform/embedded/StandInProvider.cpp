@@ -58,7 +58,7 @@ std::optional<Error> StandInProvider::stop(std::int64_t key) {
         const std::lock_guard lock(store_->mutex());
         bool down = false;
         store_->guard(Access::read, [&]() -> std::optional<Error> {
-            const VPNStatus current = store_->liveStatusLocked(key).status;
+            const VPNStatus current = store_->liveStatusLocked(key).value_or(StoredStatus{}).status;
             down = current == VPNStatus::disconnected || current == VPNStatus::invalid;
             return std::nullopt;
         });

@@ -35,6 +35,9 @@ Connection* StoreConnection::openLocked(bool create) {
         filePath_ = std::move(file.path);
         connection_ = std::move(connection);
         rememberIdentityLocked();
+        if (whenOpened_) {
+            whenOpened_();
+        }
         erasePendingLocked();
         return connection_.get();
     } catch (const std::exception& error) {
@@ -42,30 +45,29 @@ Connection* StoreConnection::openLocked(bool create) {
     }
 }
 
-bool StoreConnection::deletedLocked() const {
-    struct stat identity {};
-    return !connection_ && deleted_ && ::stat(path_.c_str(), &identity) != 0 && errno == ENOENT;
-}
-
-CachedStatus StoreConnection::liveStatusLocked(std::int64_t key) {
-    if (deletedLocked()) {
-        return {.status = VPNStatus::invalid, .changes = -1, .stamp = signal_.stamp()};
-    }
+std::optional<StoredStatus> StoreConnection::liveStatusLocked(std::int64_t key) {
     Connection* connection = openLocked(false);
     if (connection == nullptr) {
-        return {.status = VPNStatus::invalid, .changes = -1, .stamp = signal_.stamp()};
+        return std::nullopt;
     }
-    // The stamp comes before the status is read: a change signalled after
-    // it makes the next call read again.
-    const std::int64_t stamp = signal_.stamp();
-    return statuses_.live(*connection, key, stamp);
+    if (const StatusCache::Entry* cached = statuses_.find(key); cached != nullptr && statuses_.fresh(*cached)) {
+        return cached->status;
+    }
+    sqlite::Statement::Use row = connection->statement(selectStatus).use();
+    row.bind(1, key);
+    if (!row.step()) {
+        return std::nullopt;
+    }
+    const StoredStatus current{static_cast<VPNStatus>(row.integer(0)), row.integer(1)};
+    statuses_.remember(key, current);
+    return current;
 }
 
 std::optional<ProviderConfiguration> StoreConnection::readProviderConfiguration(std::int64_t key) {
     const std::lock_guard lock(mutex_);
     std::optional<ProviderConfiguration> values;
     guard(Access::read, [&]() -> std::optional<Error> {
-        Connection* connection = deletedLocked() ? nullptr : openLocked(false);
+        Connection* connection = openLocked(false);
         if (connection == nullptr) {
             return std::nullopt;
         }
@@ -85,7 +87,6 @@ void StoreConnection::rememberIdentityLocked() {
         device_ = identity.st_dev;
         inode_ = identity.st_ino;
     }
-    deleted_ = false;
 }
 
 bool StoreConnection::followReplacedFileLocked() {
@@ -97,13 +98,10 @@ bool StoreConnection::followReplacedFileLocked() {
         if (identity.st_dev == device_ && identity.st_ino == inode_) {
             return false;
         }
-    } else if (errno == ENOENT) {
-        deleted_ = true;
-    } else {
+    } else if (errno != ENOENT) {
         return false;  // cannot tell now: looked at again later
     }
     connection_.reset();
-    statuses_.clear();
     return true;
 }
 

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -52,16 +53,20 @@ public:
     // file cannot be opened.
     Connection* openLocked(bool create);
 
-    // The stored status of `key`, read again only when a change was signalled
-    // since it was last read. Throws Failure or sqlite::DatabaseError. Once
-    // the store file was deleted, every configuration is gone (until a new
-    // file stands at the path): reading never makes a store.
-    CachedStatus liveStatusLocked(std::int64_t key);
+    // Runs `listen` (with the lock held) each time the store file is opened,
+    // before anything is read from it: what StoreObservers needs to hear every
+    // change made after that.
+    void whenOpened(std::function<void()> listen) { whenOpened_ = std::move(listen); }
+
+    // The stored status of `key` as of the last change heard: read from the
+    // file only when not read since (see StoreObservers). None when the configuration is not
+    // stored, or no store stands at the path: reading never makes a store.
+    // Throws Failure or sqlite::DatabaseError.
+    std::optional<StoredStatus> liveStatusLocked(std::int64_t key);
 
     // Compares the file at the path with the one the connection has open.
-    // When it was replaced or deleted, closes the connection and forgets every
-    // status read through it, so that the next read opens whatever file
-    // stands at the path now. True when it did.
+    // When it was replaced or deleted, closes the connection, so that the
+    // next read opens whatever file stands at the path now. True when it did.
     bool followReplacedFileLocked();
 
     // Asks, within the transaction running now, which deletes or replaces
@@ -124,22 +129,18 @@ public:
 
 private:
     void rememberIdentityLocked();
-    // The store file was deleted under the connection and none stands at the
-    // path now: what was stored is gone, and reading makes no new store.
-    bool deletedLocked() const;
 
     const std::string path_;
     // The path with its folder resolved, once opened.
     std::string filePath_;
     StatusSignal signal_;
+    std::function<void()> whenOpened_;
 
     std::mutex mutex_;  // guards everything below
     std::unique_ptr<Connection> connection_;
     // The device and inode of the file the connection has open.
     dev_t device_ = 0;
     ino_t inode_ = 0;
-    // The file was deleted under the connection, and no new one made since.
-    bool deleted_ = false;
     StatusCache statuses_;
 };
 

@@ -15,22 +15,20 @@ constexpr std::chrono::milliseconds kSignalPoll{250};
 StoreObservers::StoreObservers(MainQueue& queue, std::shared_ptr<StoreConnection> store)
     : queue_(queue), store_(std::move(store)) {}
 
-void StoreObservers::watchLocked() {
-    if (watching_) {
+void StoreObservers::listenLocked() {
+    if (listening_) {
         return;
     }
-    watching_ = true;
+    listening_ = true;
     try {
-        // The watch on the folder also reports the store file deleted or
-        // replaced, which whoever did it may signal in no other way.
         store_->signal().watch(queue_, [weak = weak_from_this()] {
             if (auto self = weak.lock()) {
-                self->check();
+                self->heard();
             }
         });
     } catch (const std::system_error&) {
         // Without inotify (the user's limit of instances reached, say) the
-        // observers must still hear of changes: look a few times a second.
+        // changes must still be heard: look a few times a second.
         poll(kSignalPoll);
     }
 }
@@ -38,62 +36,55 @@ void StoreObservers::watchLocked() {
 void StoreObservers::poll(std::chrono::milliseconds interval) {
     queue_.asyncAfter(interval, [weak = weak_from_this(), interval] {
         if (auto self = weak.lock()) {
-            self->check();
+            self->heard();
             self->poll(interval);
         }
     });
 }
 
 void StoreObservers::observe(std::int64_t key, std::function<void()> block) {
-    bool checkNow = false;
-    {
-        const std::lock_guard lock(store_->mutex());
-        try {
-            if (store_->openLocked(false) == nullptr) {
-                return;  // nothing stored can be observed
-            }
-        } catch (const Failure&) {
+    auto shared = std::make_shared<std::function<void()>>(std::move(block));
+    const std::lock_guard lock(store_->mutex());
+    try {
+        if (store_->openLocked(false) == nullptr) {
             return;  // nothing stored can be observed
         }
-        watchLocked();
-        // What this process last read is the base: a change after that read
-        // and before the watch began must still run the block.
-        std::int64_t lastSeen = kChangesUnknown;
-        try {
-            const CachedStatus* cached = store_->statusesLocked().find(key);
-            lastSeen = cached != nullptr ? cached->changes : store_->liveStatusLocked(key).changes;
-            checkNow = store_->liveStatusLocked(key).changes != lastSeen;
-        } catch (const sqlite::DatabaseError&) {
-            checkNow = true;
+        // What this process last read is the base: a change heard since
+        // runs the block.
+        const StatusCache::Entry* read = store_->statusesLocked().find(key);
+        const std::optional<StoredStatus> base = read != nullptr ? std::optional(read->status) : std::nullopt;
+        const std::optional<StoredStatus> now = store_->liveStatusLocked(key);
+        observers_.push_back({key, now, shared});
+        if (read != nullptr && now != base) {
+            queue_.async([shared] { (*shared)(); });
         }
-        observers_.push_back({key, lastSeen, std::make_shared<std::function<void()>>(std::move(block))});
-    }
-    if (checkNow) {
-        queue_.async([weak = weak_from_this()] {
-            if (auto self = weak.lock()) {
-                self->check();
-            }
-        });
+    } catch (const Failure&) {
+        // nothing stored can be observed
+    } catch (const sqlite::DatabaseError&) {
+        // No base: the block runs now, to look for itself.
+        observers_.push_back({key, std::nullopt, shared});
+        queue_.async([shared] { (*shared)(); });
     }
 }
 
-void StoreObservers::check() {
+void StoreObservers::heard() {
     std::vector<std::shared_ptr<std::function<void()>>> due;
     {
         const std::lock_guard lock(store_->mutex());
         store_->followReplacedFileLocked();
+        store_->statusesLocked().heard();
         for (Observer& observer : observers_) {
-            std::int64_t changes = kChangesUnknown;
+            std::optional<StoredStatus> now;
             try {
-                changes = store_->liveStatusLocked(observer.key).changes;
+                now = store_->liveStatusLocked(observer.key);
             } catch (const Failure&) {
                 // No store of ours at the path any more: its blocks learn so
                 // from the status, once.
             } catch (const sqlite::DatabaseError&) {
-                continue;  // unreadable for now: looked at again at the next signal
+                continue;  // unreadable for now: looked at again at the next change
             }
-            if (changes != observer.lastSeenChanges) {
-                observer.lastSeenChanges = changes;
+            if (now != observer.lastSeen) {
+                observer.lastSeen = now;
                 due.push_back(observer.block);
             }
         }

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "platform/MainQueue.h"
@@ -12,17 +13,23 @@
 
 namespace vxm::platform {
 
-// The blocks that observe configurations' statuses, run on the main queue
-// after each change that any process signals through the store's change
-// counter (or, without inotify, that a poll a few times a second finds).
-// A store file replaced or deleted under the connection counts as a change:
-// the watch on its folder reports it (or the poll finds it), since whoever
-// deleted the file may signal nothing, and the statuses are read again from
+// How this process hears of changes, and the blocks that observe them. From
+// the moment the store file is opened, it watches the store's folder for the
+// change signal of any process (see StatusSignal), or, without inotify, looks
+// a few times a second. On the main queue, after each change heard, it
+// forgets every status this process has read, so that the next read is
+// fresh; then it runs the blocks of the configurations whose status changed.
+// A store file replaced or deleted under the connection counts as a change,
+// since whoever did it may signal nothing: the statuses are read again from
 // the file now at the path (none: every configuration is gone). Nothing runs
 // while nothing changes. Safe from any thread.
 class StoreObservers : public std::enable_shared_from_this<StoreObservers> {
 public:
     StoreObservers(MainQueue& queue, std::shared_ptr<StoreConnection> store);
+
+    // Starts hearing changes, once; the store's lock held. Given to the
+    // store's whenOpened.
+    void listenLocked();
 
     // Runs `block` after each change of the status of `key`, its removal
     // included (changes close together may share one run). Does nothing when
@@ -32,19 +39,18 @@ public:
 private:
     struct Observer {
         std::int64_t key;
-        std::int64_t lastSeenChanges;
+        std::optional<StoredStatus> lastSeen;  // none: not stored
         std::shared_ptr<std::function<void()>> block;
     };
 
-    void watchLocked();
     void poll(std::chrono::milliseconds interval);
-    void check();
+    void heard();
 
     MainQueue& queue_;
     const std::shared_ptr<StoreConnection> store_;
     // Guarded by the store's lock.
     std::vector<Observer> observers_;
-    bool watching_ = false;
+    bool listening_ = false;
 };
 
 }  // namespace vxm::platform
