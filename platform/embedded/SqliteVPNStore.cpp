@@ -28,13 +28,7 @@ public:
           store_(std::make_shared<StoreConnection>(std::move(path))),
           operations_(std::make_shared<OperationQueue>(queue, store_)),
           observers_(std::make_shared<StoreObservers>(queue, store_)),
-          provider_(store_) {
-        store_->whenOpened([observers = std::weak_ptr(observers_)] {
-            if (auto listener = observers.lock()) {
-                listener->listenLocked();
-            }
-        });
-    }
+          provider_(store_) {}
 
     StoreConnection& store() { return *store_; }
     OperationQueue& operations() { return *operations_; }
@@ -181,9 +175,12 @@ void SqliteVPNStore::loadAllFromPreferences(LoadAllCompletion completion) {
     auto done = std::make_shared<LoadAllCompletion>(std::move(completion));
     Impl& impl = *impl_;
     impl.operations().enqueue({.work = [&impl, done](Connection* connection) -> std::function<void()> {
-                                   return [done, managers = connection != nullptr ? impl.loadAll(*connection)
-                                                                                  : impl.loadNothing()]() mutable {
+                                   return [&impl, done, managers = connection != nullptr ? impl.loadAll(*connection)
+                                                                                         : impl.loadNothing()]() mutable {
                                        (*done)(std::move(managers));
+                                       // What the load read served its completion.
+                                       const std::lock_guard lock(impl.store().mutex());
+                                       impl.store().statusesLocked().heard();
                                    };
                                },
                                .fail = [done](const Error& error) { (*done)(error); }});

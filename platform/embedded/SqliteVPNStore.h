@@ -35,14 +35,14 @@ namespace vxm::platform {
 // this program is never written: every operation fails instead.
 //
 // Status changes are signalled to other processes through a StatusSignal file
-// beside the store; status() reads live but answers from what it last read
-// while no change has been signalled, and observers run their blocks after the
-// signals (see observeStatusChanges).
+// beside the store. Once a store has opened the file it listens for them
+// (StoreObservers); status() answers from what it last read until it hears of
+// a change, and observers run their blocks after it (see observeStatusChanges).
 //
 // The work is shared among parts that each do one job on the state that
 // StoreConnection owns and locks: OperationQueue runs the operations with a
-// completion, StatusCache keeps the statuses last read, StoreObservers runs
-// the observers' blocks, StandInProvider moves statuses, and StoreQueries
+// completion, StatusCache keeps the statuses last read, StoreObservers hears
+// of changes and runs the observers' blocks, StandInProvider moves statuses, and StoreQueries
 // holds the SQL and maps rows to handles. A loaded handle's provider
 // configuration is read through StoreConnection when first looked at (none
 // once the store is destroyed). Destroy the store with its main queue stopped.
@@ -76,8 +76,9 @@ public:
     // reasserting, disconnecting) to disconnected. Does nothing otherwise.
     // Fails only when that write fails.
     std::optional<Error> stopTunnel(const TunnelProviderManager& manager) override;
-    // The stored status; invalid for a configuration that is not stored or
-    // when the store cannot be read.
+    // The stored status as of the last change heard (see VPNConnection);
+    // invalid for a configuration that is not stored or when the store cannot
+    // be read.
     VPNStatus status(const TunnelProviderManager& manager) override;
     // Runs `block` on the main queue after each change of the configuration's
     // status made by any process, its removal included (changes close

@@ -10,16 +10,16 @@ std::deque<StatusCache::Entry>::const_iterator StatusCache::lowerBound(std::int6
                             [](const Entry& entry, std::int64_t wanted) { return entry.key < wanted; });
 }
 
-void StatusCache::remember(std::int64_t key, StoredStatus status) {
+void StatusCache::remember(std::int64_t key, StoredStatus status, bool kept) {
     if (statuses_.empty() || statuses_.back().key < key) {
-        statuses_.push_back({key, status, heard_});
+        statuses_.push_back({key, status, heard_, kept});
         return;
     }
     const auto found = lowerBound(key);
     if (found != statuses_.end() && found->key == key) {
-        statuses_[static_cast<std::size_t>(found - statuses_.begin())] = {key, status, heard_};
+        statuses_[static_cast<std::size_t>(found - statuses_.begin())] = {key, status, heard_, kept};
     } else {
-        statuses_.insert(found, {key, status, heard_});
+        statuses_.insert(found, {key, status, heard_, kept});
     }
 }
 

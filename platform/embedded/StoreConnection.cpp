@@ -35,9 +35,6 @@ Connection* StoreConnection::openLocked(bool create) {
         filePath_ = std::move(file.path);
         connection_ = std::move(connection);
         rememberIdentityLocked();
-        if (whenOpened_) {
-            whenOpened_();
-        }
         erasePendingLocked();
         return connection_.get();
     } catch (const std::exception& error) {
@@ -59,7 +56,7 @@ std::optional<StoredStatus> StoreConnection::liveStatusLocked(std::int64_t key) 
         return std::nullopt;
     }
     const StoredStatus current{static_cast<VPNStatus>(row.integer(0)), row.integer(1)};
-    statuses_.remember(key, current);
+    statuses_.remember(key, current, statuses_.listening());
     return current;
 }
 

@@ -2,7 +2,6 @@
 #pragma once
 
 #include <cstdint>
-#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -53,13 +52,8 @@ public:
     // file cannot be opened.
     Connection* openLocked(bool create);
 
-    // Runs `listen` (with the lock held) each time the store file is opened,
-    // before anything is read from it: what StoreObservers needs to hear every
-    // change made after that.
-    void whenOpened(std::function<void()> listen) { whenOpened_ = std::move(listen); }
-
-    // The stored status of `key` as of the last change heard: read from the
-    // file only when not read since (see StoreObservers). None when the configuration is not
+    // The stored status of `key`: as the statuses kept say while fresh (see
+    // StatusCache), else read from the file. None when the configuration is not
     // stored, or no store stands at the path: reading never makes a store.
     // Throws Failure or sqlite::DatabaseError.
     std::optional<StoredStatus> liveStatusLocked(std::int64_t key);
@@ -134,7 +128,6 @@ private:
     // The path with its folder resolved, once opened.
     std::string filePath_;
     StatusSignal signal_;
-    std::function<void()> whenOpened_;
 
     std::mutex mutex_;  // guards everything below
     std::unique_ptr<Connection> connection_;

@@ -16,10 +16,10 @@ StoreObservers::StoreObservers(MainQueue& queue, std::shared_ptr<StoreConnection
     : queue_(queue), store_(std::move(store)) {}
 
 void StoreObservers::listenLocked() {
-    if (listening_) {
+    if (store_->statusesLocked().listening()) {
         return;
     }
-    listening_ = true;
+    store_->statusesLocked().listen();
     try {
         store_->signal().watch(queue_, [weak = weak_from_this()] {
             if (auto self = weak.lock()) {
@@ -49,10 +49,11 @@ void StoreObservers::observe(std::int64_t key, std::function<void()> block) {
         if (store_->openLocked(false) == nullptr) {
             return;  // nothing stored can be observed
         }
-        // What this process last read is the base: a change heard since
-        // runs the block.
+        // What this process last read is the base: a change since runs the
+        // block. Listening begins before the status is read again.
         const StatusCache::Entry* read = store_->statusesLocked().find(key);
         const std::optional<StoredStatus> base = read != nullptr ? std::optional(read->status) : std::nullopt;
+        listenLocked();
         const std::optional<StoredStatus> now = store_->liveStatusLocked(key);
         observers_.push_back({key, now, shared});
         if (read != nullptr && now != base) {

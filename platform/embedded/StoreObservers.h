@@ -13,23 +13,20 @@
 
 namespace vxm::platform {
 
-// How this process hears of changes, and the blocks that observe them. From
-// the moment the store file is opened, it watches the store's folder for the
-// change signal of any process (see StatusSignal), or, without inotify, looks
-// a few times a second. On the main queue, after each change heard, it
-// forgets every status this process has read, so that the next read is
-// fresh; then it runs the blocks of the configurations whose status changed.
-// A store file replaced or deleted under the connection counts as a change,
-// since whoever did it may signal nothing: the statuses are read again from
-// the file now at the path (none: every configuration is gone). Nothing runs
-// while nothing changes. Safe from any thread.
+// The blocks that observe configurations' statuses. From the first one on,
+// the store listens: it watches the store's folder for the change signal of
+// any process (see StatusSignal), or, without inotify, looks a few times a
+// second. On the main queue, after each change heard, the statuses read
+// before are no longer fresh; then the blocks of the configurations whose
+// status changed run. A store file replaced or deleted under the connection
+// counts as a change, since whoever did it may signal nothing: the statuses
+// are read again from the file now at the path (none: every configuration is
+// gone). Nothing runs while nothing changes. Listening costs a process some
+// milliseconds at exit (the kernel tears the watch down), so only one that
+// observes pays it. Safe from any thread.
 class StoreObservers : public std::enable_shared_from_this<StoreObservers> {
 public:
     StoreObservers(MainQueue& queue, std::shared_ptr<StoreConnection> store);
-
-    // Starts hearing changes, once; the store's lock held. Given to the
-    // store's whenOpened.
-    void listenLocked();
 
     // Runs `block` after each change of the status of `key`, its removal
     // included (changes close together may share one run). Does nothing when
@@ -43,6 +40,7 @@ private:
         std::shared_ptr<std::function<void()>> block;
     };
 
+    void listenLocked();
     void poll(std::chrono::milliseconds interval);
     void heard();
 
@@ -50,7 +48,6 @@ private:
     const std::shared_ptr<StoreConnection> store_;
     // Guarded by the store's lock.
     std::vector<Observer> observers_;
-    bool listening_ = false;
 };
 
 }  // namespace vxm::platform

@@ -123,7 +123,7 @@ TEST_F(SqliteVPNStoreTest, OperationsOnAConfigurationNeverSavedDisabledOrRemoved
 
 // Steps on one configuration made through this store or another one on the
 // file: after each, both read the status it set, and an observer here runs.
-TEST_F(SqliteVPNStoreTest, EveryStoreOfTheFileReadsStatusesLiveAndItsObserversHearEachChange) {
+TEST_F(SqliteVPNStoreTest, EveryStoreOfTheFileReadsEachStatusChangeAndItsObserversHearIt) {
     enum Action { start, stop, set, removal };
     const struct {
         bool elsewhere;
