@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <string_view>
 #include <system_error>
 #include <utility>
@@ -34,6 +35,9 @@ StatusSignal::~StatusSignal() {
 }
 
 void StatusSignal::open(const std::string& storePath) {
+    if (!path_.empty()) {
+        return;  // named once: the watch reads the names without a lock
+    }
     path_ = storePath + "-events";
     name_ = nameOf(path_);
     storeName_ = nameOf(storePath);

@@ -25,12 +25,14 @@ public:
 
     // Names the file beside the store at `storePath`, which must have its
     // folder resolved (see openStoreFile): every process that reaches the
-    // store by any path then uses the same file.
+    // store by any path then uses the same file. Only the first call counts.
+    // Call it with the store's lock held, as every other call but watch's
+    // notifications, which only read what this set.
     void open(const std::string& storePath);
 
     // Tells every process watching the store that a status changed; makes
     // the file owner-only when missing. A failure is dropped: the change
-    // itself is already in the store. Safe from any thread.
+    // itself is already in the store.
     void raise() const;
 
     // Runs `onSignal` on the main queue after signals (several close

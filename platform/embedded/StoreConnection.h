@@ -42,7 +42,7 @@ public:
     // Guards the connection and the statuses. Methods named ...Locked need it held.
     std::mutex& mutex() { return mutex_; }
 
-    // Safe from any thread without the lock.
+    // The change signal beside the file, named when the file is opened.
     StatusSignal& signal() { return signal_; }
 
     // The connection, opening the store file (and the signal) on first use,
