@@ -12,8 +12,6 @@ namespace vxm::platform {
 struct StoredStatus {
     VPNStatus status = VPNStatus::invalid;
     std::int64_t changes = 0;
-
-    bool operator==(const StoredStatus&) const = default;
 };
 
 // The statuses this process last read. What a load read is fresh for the

@@ -10,6 +10,11 @@ namespace {
 
 constexpr std::chrono::milliseconds kSignalPoll{250};
 
+// How many times a configuration's status changed; none once it is not stored.
+std::optional<std::int64_t> changesOf(const std::optional<StoredStatus>& status) {
+    return status ? std::optional(status->changes) : std::nullopt;
+}
+
 }  // namespace
 
 StoreObservers::StoreObservers(MainQueue& queue, std::shared_ptr<StoreConnection> store)
@@ -52,9 +57,9 @@ void StoreObservers::observe(std::int64_t key, std::function<void()> block) {
         // What this process last read is the base: a change since runs the
         // block. Listening begins before the status is read again.
         const StatusCache::Entry* read = store_->statusesLocked().find(key);
-        const std::optional<StoredStatus> base = read != nullptr ? std::optional(read->status) : std::nullopt;
+        const std::optional<std::int64_t> base = read != nullptr ? changesOf(read->status) : std::nullopt;
         listenLocked();
-        const std::optional<StoredStatus> now = store_->liveStatusLocked(key);
+        const std::optional<std::int64_t> now = changesOf(store_->liveStatusLocked(key));
         observers_.push_back({key, now, shared});
         if (read != nullptr && now != base) {
             queue_.async([shared] { (*shared)(); });
@@ -75,17 +80,17 @@ void StoreObservers::heard() {
         store_->followReplacedFileLocked();
         store_->statusesLocked().heard();
         for (Observer& observer : observers_) {
-            std::optional<StoredStatus> now;
+            std::optional<std::int64_t> now;
             try {
-                now = store_->liveStatusLocked(observer.key);
+                now = changesOf(store_->liveStatusLocked(observer.key));
             } catch (const Failure&) {
                 // No store of ours at the path any more: its blocks learn so
                 // from the status, once.
             } catch (const sqlite::DatabaseError&) {
                 continue;  // unreadable for now: looked at again at the next change
             }
-            if (now != observer.lastSeen) {
-                observer.lastSeen = now;
+            if (now != observer.lastChanges) {
+                observer.lastChanges = now;
                 due.push_back(observer.block);
             }
         }

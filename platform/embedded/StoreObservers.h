@@ -36,7 +36,7 @@ public:
 private:
     struct Observer {
         std::int64_t key;
-        std::optional<StoredStatus> lastSeen;  // none: not stored
+        std::optional<std::int64_t> lastChanges;  // none: not stored
         std::shared_ptr<std::function<void()>> block;
     };
 
