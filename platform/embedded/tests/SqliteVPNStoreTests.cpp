@@ -141,7 +141,10 @@ TEST_F(SqliteVPNStoreTest, EveryStoreOfTheFileReadsEachStatusChangeAndItsObserve
     ManagerRef mine = tunnel(here);
     ASSERT_EQ(save(mine), std::nullopt);
     ManagerRef theirs = loadAll(elsewhere).value().at(0);
-    ASSERT_EQ(here.status(*mine), VPNStatus::disconnected);
+    // A change after the other store's load: it reads it all the same.
+    ASSERT_EQ(here.setStatus(*mine, VPNStatus::disconnecting), std::nullopt);
+    ASSERT_EQ(here.status(*mine), VPNStatus::disconnecting);
+    EXPECT_TRUE(eventually([&] { return elsewhere.status(*theirs) == VPNStatus::disconnecting; }));
     std::atomic<int> runs{0};
     for (int seen = 0; const auto& step : steps) {
         SqliteVPNStore& store = step.elsewhere ? elsewhere : here;
