@@ -86,20 +86,19 @@ void StoreConnection::rememberIdentityLocked() {
     }
 }
 
-bool StoreConnection::followReplacedFileLocked() {
+void StoreConnection::followReplacedFileLocked() {
     if (!connection_) {
-        return false;
+        return;
     }
     struct stat identity {};
     if (::stat(path_.c_str(), &identity) == 0) {
         if (identity.st_dev == device_ && identity.st_ino == inode_) {
-            return false;
+            return;
         }
     } else if (errno != ENOENT) {
-        return false;  // cannot tell now: looked at again later
+        return;  // cannot tell now: looked at again later
     }
     connection_.reset();
-    return true;
 }
 
 void StoreConnection::requestErasureLocked(Connection& connection) {

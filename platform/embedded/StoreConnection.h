@@ -60,8 +60,8 @@ public:
 
     // Compares the file at the path with the one the connection has open.
     // When it was replaced or deleted, closes the connection, so that the
-    // next read opens whatever file stands at the path now. True when it did.
-    bool followReplacedFileLocked();
+    // next read opens whatever file stands at the path now.
+    void followReplacedFileLocked();
 
     // Asks, within the transaction running now, which deletes or replaces
     // values, for their erasure from the store's files: the request commits
