@@ -108,7 +108,11 @@ public:
     // succeeds.
     std::optional<Error> stopVPNTunnel();
 
-    // The current status, read live on every call.
+    // The status as of the last status change this process has heard of,
+    // as a macOS connection's is: a change this process made reads at once,
+    // one made by another process once its notification has reached this
+    // process (on the main queue, before the observers run). A store may
+    // read it fresher; none reads it staler.
     [[nodiscard]] VPNStatus status() const;
 
     // Runs `block` on the main queue after every status change of this
@@ -214,6 +218,7 @@ public:
     virtual std::optional<Error> startTunnel(const TunnelProviderManager& manager) = 0;
     // No value when the request was accepted, or the configuration is not stored.
     virtual std::optional<Error> stopTunnel(const TunnelProviderManager& manager) = 0;
+    // As fresh as VPNConnection::status says.
     virtual VPNStatus status(const TunnelProviderManager& manager) = 0;
     virtual void observeStatusChanges(const TunnelProviderManager& manager, std::function<void()> block) = 0;
 };

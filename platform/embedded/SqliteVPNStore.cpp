@@ -95,9 +95,6 @@ std::vector<ManagerRef> SqliteVPNStore::Impl::loadAll() {
         loadedUpTo_ = 0;
         return {};
     }
-    // The stamp comes before the rows are read, so a change signalled after
-    // it makes status() read again.
-    const std::int64_t stamp = store_->signal().stamp();
     std::vector<ManagerRef> managers;
     std::int64_t highest = 0;
     // In a transaction, ended after the rows: read outside one, the rows
@@ -110,7 +107,7 @@ std::vector<ManagerRef> SqliteVPNStore::Impl::loadAll() {
         connection->readInto(*manager, row);
         highest = std::max(highest, *manager->key);
         store_->statusesLocked().remember(*manager->key,
-                                          {static_cast<VPNStatus>(row.integer(8)), row.integer(9), stamp});
+                                          {static_cast<VPNStatus>(row.integer(8)), row.integer(9)});
         managers.push_back(std::move(manager));
     }
     loadedUpTo_ = highest;
@@ -295,7 +292,7 @@ std::optional<Error> SqliteVPNStore::Impl::change(std::optional<std::int64_t> ke
 std::optional<Error> SqliteVPNStore::Impl::stop(std::int64_t key) {
     try {
         const std::lock_guard lock(store_->mutex());
-        const VPNStatus current = store_->liveStatusLocked(key).status;
+        const VPNStatus current = store_->liveStatusLocked(key).value_or(StoredStatus{}).status;
         if (current == VPNStatus::disconnected || current == VPNStatus::invalid) {
             return std::nullopt;
         }
@@ -327,6 +324,9 @@ ManagerRef SqliteVPNStore::makeManager() { return std::make_shared<SqliteManager
 void SqliteVPNStore::loadAllFromPreferences(LoadAllCompletion completion) {
     impl_->later([completion = std::move(completion)](Impl& impl) {
         completion(caught<Result<std::vector<ManagerRef>>>([&] { return impl.loadAll(); }));
+        // What the load read served its completion.
+        const std::lock_guard lock(impl.store().mutex());
+        impl.store().statusesLocked().heard();
     });
 }
 
@@ -386,7 +386,7 @@ VPNStatus SqliteVPNStore::status(const TunnelProviderManager& manager) {
     StoreConnection& store = impl_->store();
     const std::lock_guard lock(store.mutex());
     try {
-        return store.liveStatusLocked(*key).status;
+        return store.liveStatusLocked(*key).value_or(StoredStatus{}).status;
     } catch (const Failure&) {
         return VPNStatus::invalid;
     }

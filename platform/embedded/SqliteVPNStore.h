@@ -31,8 +31,10 @@ namespace vxm::platform {
 // The file is opened on the first operation that needs it, and only a write
 // makes one. A file at the path that is not a store of this program is never
 // written: every operation fails instead. Status changes are signalled to
-// other processes through a StatusSignal file beside the store (see
-// observeStatusChanges). Destroy the store with its main queue stopped.
+// other processes through a StatusSignal file beside the store; status()
+// answers from what it last read until it hears of a change (StoreObservers
+// listens from the first observer on), and observers run their blocks after
+// it (see observeStatusChanges). Destroy the store with its main queue stopped.
 class SqliteVPNStore final : public VPNConfigurationStore {
 public:
     // Whether two display names name the same configuration.
@@ -63,8 +65,9 @@ public:
     // reasserting, disconnecting) to disconnected. Does nothing otherwise.
     // Fails only when that write fails.
     std::optional<Error> stopTunnel(const TunnelProviderManager& manager) override;
-    // The stored status; invalid for a configuration that is not stored or
-    // when the store cannot be read.
+    // The stored status as of the last change heard (see VPNConnection);
+    // invalid for a configuration that is not stored or when the store cannot
+    // be read.
     VPNStatus status(const TunnelProviderManager& manager) override;
     // Runs `block` on the main queue after each change of the configuration's
     // status made by any process, its removal included (changes close

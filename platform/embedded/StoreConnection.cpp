@@ -38,15 +38,22 @@ Connection* StoreConnection::openLocked(bool create) {
     return connection_.get();
 }
 
-CachedStatus StoreConnection::liveStatusLocked(std::int64_t key) {
+std::optional<StoredStatus> StoreConnection::liveStatusLocked(std::int64_t key) {
     Connection* connection = openLocked(false);
     if (connection == nullptr) {
-        return {.status = VPNStatus::invalid, .changes = -1, .stamp = signal_.stamp()};
+        return std::nullopt;
     }
-    // The stamp comes before the status is read: a change signalled after
-    // it makes the next call read again.
-    const std::int64_t stamp = signal_.stamp();
-    return statuses_.live(*connection, key, stamp);
+    if (const StatusCache::Entry* cached = statuses_.find(key); cached != nullptr && statuses_.fresh(*cached)) {
+        return cached->status;
+    }
+    sqlite::Statement::Use row = connection->statement(selectStatus).use();
+    row.bind(1, key);
+    if (!row.step()) {
+        return std::nullopt;
+    }
+    const StoredStatus current{static_cast<VPNStatus>(row.integer(0)), row.integer(1)};
+    statuses_.remember(key, current, statuses_.listening());
+    return current;
 }
 
 std::optional<ProviderConfiguration> StoreConnection::readProviderConfiguration(std::int64_t key) {
@@ -67,18 +74,16 @@ std::optional<ProviderConfiguration> StoreConnection::readProviderConfiguration(
     return std::nullopt;
 }
 
-bool StoreConnection::followReplacedFileLocked() {
+void StoreConnection::followReplacedFileLocked() {
     if (!connection_) {
-        return false;
+        return;
     }
     struct stat identity {};
     if (::stat(path_.c_str(), &identity) == 0 ? identity.st_dev == device_ && identity.st_ino == inode_
                                                : errno != ENOENT) {
-        return false;  // the same file, or cannot tell now: looked at again later
+        return;  // the same file, or cannot tell now: looked at again later
     }
     connection_.reset();
-    statuses_.clear();
-    return true;
 }
 
 void StoreConnection::requestErasureLocked(Connection& connection) {

@@ -38,7 +38,7 @@ public:
     // Guards the connection and the statuses. Methods named ...Locked need it held.
     std::mutex& mutex() { return mutex_; }
 
-    // Safe from any thread without the lock.
+    // The change signal beside the file, named when the file is opened.
     StatusSignal& signal() { return signal_; }
 
     // The connection, opening the store file (and the signal) on first use,
@@ -47,16 +47,16 @@ public:
     // is false: there is no store, and none is made. Throws Failure.
     Connection* openLocked(bool create);
 
-    // The stored status of `key`, read again only when a change was signalled
-    // since it was last read. Throws Failure. Reading never makes a store: once
-    // the file is deleted, every configuration is gone.
-    CachedStatus liveStatusLocked(std::int64_t key);
+    // The stored status of `key`: as the statuses kept say while fresh (see
+    // StatusCache), else read from the file. None when the configuration is not
+    // stored, or no store stands at the path: reading never makes a store.
+    // Throws Failure.
+    std::optional<StoredStatus> liveStatusLocked(std::int64_t key);
 
     // Compares the file at the path with the one the connection has open.
-    // When it was replaced or deleted, closes the connection and forgets every
-    // status read through it, so that the next read opens whatever file
-    // stands at the path now. True when it did.
-    bool followReplacedFileLocked();
+    // When it was replaced or deleted, closes the connection, so that the
+    // next read opens whatever file stands at the path now.
+    void followReplacedFileLocked();
 
     // Asks, within the transaction running now, which deletes or replaces
     // values, for their erasure from the store's files: the request commits

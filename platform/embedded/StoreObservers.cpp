@@ -10,27 +10,30 @@ namespace {
 
 constexpr std::chrono::milliseconds kSignalPoll{250};
 
+// How many times a configuration's status changed; none once it is not stored.
+std::optional<std::int64_t> changesOf(const std::optional<StoredStatus>& status) {
+    return status ? std::optional(status->changes) : std::nullopt;
+}
+
 }  // namespace
 
 StoreObservers::StoreObservers(MainQueue& queue, std::shared_ptr<StoreConnection> store)
     : queue_(queue), store_(std::move(store)) {}
 
-void StoreObservers::watchLocked() {
-    if (watching_) {
+void StoreObservers::listenLocked() {
+    if (store_->statusesLocked().listening()) {
         return;
     }
-    watching_ = true;
+    store_->statusesLocked().listen();
     try {
-        // The watch on the folder also reports the store file deleted or
-        // replaced, which whoever did it may signal in no other way.
         store_->signal().watch(queue_, [weak = weak_from_this()] {
             if (auto self = weak.lock()) {
-                self->check();
+                self->heard();
             }
         });
     } catch (const std::system_error&) {
         // Without inotify (the user's limit of instances reached, say) the
-        // observers must still hear of changes: look a few times a second.
+        // changes must still be heard: look a few times a second.
         poll(kSignalPoll);
     }
 }
@@ -38,60 +41,56 @@ void StoreObservers::watchLocked() {
 void StoreObservers::poll(std::chrono::milliseconds interval) {
     queue_.asyncAfter(interval, [weak = weak_from_this(), interval] {
         if (auto self = weak.lock()) {
-            self->check();
+            self->heard();
             self->poll(interval);
         }
     });
 }
 
 void StoreObservers::observe(std::int64_t key, std::function<void()> block) {
-    bool checkNow = false;
-    {
-        const std::lock_guard lock(store_->mutex());
-        try {
-            if (store_->openLocked(false) == nullptr) {
-                return;  // nothing stored can be observed
-            }
-        } catch (const Failure&) {
+    auto shared = std::make_shared<std::function<void()>>(std::move(block));
+    const std::lock_guard lock(store_->mutex());
+    try {
+        if (store_->openLocked(false) == nullptr) {
             return;  // nothing stored can be observed
         }
-        watchLocked();
-        // What this process last read is the base: a change after that read
-        // and before the watch began must still run the block.
-        std::int64_t lastSeen = kChangesUnknown;
-        try {
-            const CachedStatus* cached = store_->statusesLocked().find(key);
-            lastSeen = cached != nullptr ? cached->changes : store_->liveStatusLocked(key).changes;
-            checkNow = store_->liveStatusLocked(key).changes != lastSeen;
-        } catch (const Failure&) {
-            checkNow = true;
-        }
-        observers_.push_back({key, lastSeen, std::make_shared<std::function<void()>>(std::move(block))});
+    } catch (const Failure&) {
+        return;  // nothing stored can be observed
     }
-    if (checkNow) {
-        queue_.async([weak = weak_from_this()] {
-            if (auto self = weak.lock()) {
-                self->check();
-            }
-        });
+    try {
+        // What this process last read is the base: a change since runs the
+        // block. Listening begins before the status is read again.
+        const StatusCache::Entry* read = store_->statusesLocked().find(key);
+        const std::optional<std::int64_t> base = read != nullptr ? changesOf(read->status) : std::nullopt;
+        listenLocked();
+        const std::optional<std::int64_t> now = changesOf(store_->liveStatusLocked(key));
+        observers_.push_back({key, now, shared});
+        if (read != nullptr && now != base) {
+            queue_.async([shared] { (*shared)(); });
+        }
+    } catch (const Failure&) {
+        // No base: the block runs now, to look for itself.
+        observers_.push_back({key, std::nullopt, shared});
+        queue_.async([shared] { (*shared)(); });
     }
 }
 
-void StoreObservers::check() {
+void StoreObservers::heard() {
     std::vector<std::shared_ptr<std::function<void()>>> due;
     {
         const std::lock_guard lock(store_->mutex());
         store_->followReplacedFileLocked();
+        store_->statusesLocked().heard();
         for (Observer& observer : observers_) {
-            std::int64_t changes = kChangesUnknown;
+            std::optional<std::int64_t> now;
             try {
-                changes = store_->liveStatusLocked(observer.key).changes;
+                now = changesOf(store_->liveStatusLocked(observer.key));
             } catch (const Failure&) {
                 // No store of ours at the path any more, or none readable:
                 // its blocks learn so from the status, once.
             }
-            if (changes != observer.lastSeenChanges) {
-                observer.lastSeenChanges = changes;
+            if (now != observer.lastChanges) {
+                observer.lastChanges = now;
                 due.push_back(observer.block);
             }
         }

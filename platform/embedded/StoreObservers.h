@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "platform/MainQueue.h"
@@ -12,14 +13,17 @@
 
 namespace vxm::platform {
 
-// The blocks that observe configurations' statuses, run on the main queue
-// after each change that any process signals through the store's change
-// counter (or, without inotify, that a poll a few times a second finds).
-// A store file replaced or deleted under the connection counts as a change:
-// the watch on its folder reports it (or the poll finds it), since whoever
-// deleted the file may signal nothing, and the statuses are read again from
-// the file now at the path (none: every configuration is gone). Nothing runs
-// while nothing changes. Safe from any thread.
+// The blocks that observe configurations' statuses. From the first one on,
+// the store listens: it watches the store's folder for the change signal of
+// any process (see StatusSignal), or, without inotify, looks a few times a
+// second. On the main queue, after each change heard, the statuses read
+// before are no longer fresh; then the blocks of the configurations whose
+// status changed run. A store file replaced or deleted under the connection
+// counts as a change, since whoever did it may signal nothing: the statuses
+// are read again from the file now at the path (none: every configuration is
+// gone). Nothing runs while nothing changes. Listening costs a process some
+// milliseconds at exit (the kernel tears the watch down), so only one that
+// observes pays it. Safe from any thread.
 class StoreObservers : public std::enable_shared_from_this<StoreObservers> {
 public:
     StoreObservers(MainQueue& queue, std::shared_ptr<StoreConnection> store);
@@ -32,19 +36,18 @@ public:
 private:
     struct Observer {
         std::int64_t key;
-        std::int64_t lastSeenChanges;
+        std::optional<std::int64_t> lastChanges;  // none: not stored
         std::shared_ptr<std::function<void()>> block;
     };
 
-    void watchLocked();
+    void listenLocked();
     void poll(std::chrono::milliseconds interval);
-    void check();
+    void heard();
 
     MainQueue& queue_;
     const std::shared_ptr<StoreConnection> store_;
     // Guarded by the store's lock.
     std::vector<Observer> observers_;
-    bool watching_ = false;
 };
 
 }  // namespace vxm::platform

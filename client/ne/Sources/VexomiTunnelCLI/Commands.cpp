@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <exception>
+#include <iterator>
 #include <memory>
 #include <mutex>
 #include <utility>
@@ -124,17 +125,6 @@ private:
 
 // ---- wait ----
 
-// What a wait watches: the configurations that were up when it began.
-struct Waiting {
-    std::vector<ManagerRef> active;
-    // Every handle loaded, kept until the process ends as in every other
-    // command, which all end inside the load's completion. Freeing thousands
-    // of them would take about as long as loading them, and leave the
-    // allocator as much to sort through at its first allocation after the
-    // wake-up, which would then come that much later.
-    std::vector<ManagerRef> loaded;
-};
-
 // Ends the process when nothing in `active` is connected or connecting any more.
 void waitCheck(const Application& app, const std::vector<ManagerRef>& active) {
     const bool anyUp = std::any_of(active.begin(), active.end(),
@@ -144,25 +134,22 @@ void waitCheck(const Application& app, const std::vector<ManagerRef>& active) {
     }
 }
 
-void waitForActive(const Application& app, std::vector<ManagerRef> managers) {
-    auto waiting = std::make_shared<Waiting>();
-    for (const ManagerRef& manager : managers) {
-        if (isUp(manager->connection().status())) {
-            waiting->active.push_back(manager);
-        }
-    }
-    if (waiting->active.empty()) {
+// Watches the configurations that are up now, until none is.
+void waitForActive(const Application& app, const std::vector<ManagerRef>& managers) {
+    auto active = std::make_shared<std::vector<ManagerRef>>();
+    std::copy_if(managers.begin(), managers.end(), std::back_inserter(*active),
+                 [](const ManagerRef& manager) { return isUp(manager->connection().status()); });
+    if (active->empty()) {
         app.process.exit(0);
         return;
     }
-    waiting->loaded = std::move(managers);
-    for (const ManagerRef& manager : waiting->active) {
-        manager->connection().observeStatusChanges([app, waiting] { waitCheck(app, waiting->active); });
+    for (const ManagerRef& manager : *active) {
+        manager->connection().observeStatusChanges([app, active] { waitCheck(app, *active); });
     }
     // A tunnel that went down between the load and the registration has
     // notified no one: check once more, on the main queue like the observers,
     // so that two checks never run at once.
-    app.mainQueue.async([app, waiting] { waitCheck(app, waiting->active); });
+    app.mainQueue.async([app, active] { waitCheck(app, *active); });
 }
 
 }  // namespace
@@ -301,7 +288,7 @@ void handleWait(const Run& run) {
             fail(app, "Failed to load tunnel managers: " + loaded.error().localizedDescription);
             return;
         }
-        waitForActive(app, std::move(loaded.value()));
+        waitForActive(app, loaded.value());
     });
 }
 
