@@ -2,6 +2,7 @@
 #include "platform/embedded/StatusSignal.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cerrno>
 #include <cstdint>
 #include <string_view>
@@ -22,6 +23,8 @@ namespace {
 // renamed or made. SQLite keeps its own files open, so their writes wake no one.
 constexpr std::uint32_t kFolderEvents =
     IN_CLOSE_WRITE | IN_CREATE | IN_MOVED_TO | IN_DELETE | IN_MOVED_FROM | IN_ONLYDIR;
+
+constexpr std::chrono::milliseconds kRearmRetry{250};
 
 std::string nameOf(const std::string& path) { return path.substr(path.rfind('/') + 1); }
 
@@ -56,32 +59,62 @@ void StatusSignal::watch(MainQueue& queue, std::function<void()> onSignal) {
     if (inotify_ < 0) {
         throw std::system_error(errno, std::generic_category(), "inotify");
     }
-    const std::string folder = path_.substr(0, std::max<std::size_t>(path_.rfind('/'), 1));
-    if (::inotify_add_watch(inotify_, folder.c_str(), kFolderEvents) < 0) {
-        const int error = errno;
+    folder_ = path_.substr(0, std::max<std::size_t>(path_.rfind('/'), 1));
+    try {
+        arm();
+    } catch (const std::system_error&) {
         ::close(inotify_);
         inotify_ = -1;
-        throw std::system_error(error, std::generic_category(), folder);
+        throw;
     }
     onSignal_ = std::move(onSignal);
+    queue_ = &queue;
     watch_ = queue.watchReadable(inotify_, [this] { drainNotifications(); });
+}
+
+// The watch goes with the first event it reports (IN_ONESHOT), so that the
+// kernel is already tearing it down while the process acts on the event: a
+// process that ends with a watch in place waits at exit for the kernel to
+// free it, 10 ms and more, which would come on top of every wait's wake-up.
+void StatusSignal::arm() {
+    if (::inotify_add_watch(inotify_, folder_.c_str(), kFolderEvents | IN_ONESHOT) < 0) {
+        throw std::system_error(errno, std::generic_category(), folder_);
+    }
 }
 
 void StatusSignal::drainNotifications() {
     alignas(inotify_event) char buffer[4096];
+    bool any = false;
     bool signalled = false;
     for (ssize_t got = 0; (got = ::read(inotify_, buffer, sizeof buffer)) > 0;) {
         for (ssize_t offset = 0; offset < got;) {
             const auto* event = reinterpret_cast<const inotify_event*>(buffer + offset);
             offset += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
             const std::string_view name = event->len > 0 ? std::string_view(event->name) : std::string_view();
+            any = true;
             signalled = signalled || (event->mask & IN_Q_OVERFLOW) != 0 || name == name_ ||
                         (name == storeName_ && (event->mask & IN_CLOSE_WRITE) == 0);
         }
     }
-    if (signalled) {
-        onSignal_();
+    if (!any) {
+        return;
     }
+    if (signalled) {
+        onSignal_();  // may end the process, with no watch left to free
+    }
+    rearm();
+}
+
+// Watches again, then hears once more whatever came between the event and the
+// new watch. When the folder cannot be watched now (gone, or a limit reached),
+// tries again a little later: a watcher never sleeps without a watch.
+void StatusSignal::rearm() {
+    try {
+        arm();
+    } catch (const std::system_error&) {
+        queue_->asyncAfter(kRearmRetry, [this] { rearm(); });
+    }
+    onSignal_();
 }
 
 }  // namespace vxm::platform

@@ -42,13 +42,17 @@ public:
     void watch(MainQueue& queue, std::function<void()> onSignal);
 
 private:
+    void arm();
+    void rearm();
     void drainNotifications();
 
     std::string path_;
+    std::string folder_;
     std::string storeName_;
     std::string name_;
     int inotify_ = -1;
     std::function<void()> onSignal_;
+    MainQueue* queue_ = nullptr;
     std::unique_ptr<MainQueue::Watch> watch_;
 };
 
