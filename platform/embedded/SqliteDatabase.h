@@ -26,20 +26,17 @@ struct Failure {
 
 namespace vxm::platform::sqlite {
 
-// One open SQLite connection. Not safe for use by two threads at once. Every
-// failed call throws Failure: "<name> cannot be written: <SQLite's message>"
-// for a call that writes, else "cannot be read" ("cannot be opened" for the
-// opening itself).
+// One open SQLite connection, for one thread at a time. Every failed call
+// throws Failure: "<name> cannot be written: <SQLite's message>" for a call
+// that writes, else "cannot be read" ("cannot be opened" for the opening).
 class Database {
 public:
-    // Opens the database file at `path` with sqlite3_open_v2 `flags`; `name`
-    // says what it is in errors.
+    // `name` says what it is in errors.
     Database(std::string name, const std::string& path, int flags);
     ~Database();
     Database(const Database&) = delete;
     Database& operator=(const Database&) = delete;
 
-    // Runs SQL that returns no rows needed by the caller.
     void execute(const char* sql);
     // The first column of the first row of a query such as a PRAGMA.
     std::int64_t queryInteger(const char* sql);
@@ -48,12 +45,10 @@ public:
     [[nodiscard]] std::int64_t lastInsertKey() const;
     // Throws the failure of the last call; `writes` when that call writes.
     [[noreturn]] void fail(bool writes) const;
-    // Writes the whole write-ahead log into the file and truncates it to no
-    // bytes. False when readers or a writer kept it from completing past the
-    // busy timeout; throws for any other failure.
+    // Writes the whole write-ahead log into the file and truncates it. False
+    // when readers or a writer kept it past the busy timeout.
     bool truncateLog();
-    // Whether a transaction is open: an error such as a full disk may have
-    // rolled back the whole transaction.
+    // False once an error such as a full disk rolled the transaction back.
     [[nodiscard]] bool inTransaction() const;
 
     [[nodiscard]] sqlite3* handle() const { return db_; }
@@ -71,8 +66,8 @@ public:
     Statement(const Statement&) = delete;
     Statement& operator=(const Statement&) = delete;
 
-    // One execution: binds, steps and reads columns, and resets the statement
-    // when it ends so that no read transaction stays open.
+    // One execution, which resets the statement at its end so that no read
+    // transaction stays open.
     class Use {
     public:
         explicit Use(Statement& statement) : statement_(statement) {}
@@ -80,13 +75,11 @@ public:
         Use(const Use&) = delete;
         Use& operator=(const Use&) = delete;
 
-        // Parameters count from 1.
         Use& bind(int index, std::int64_t value);
         Use& bind(int index, std::string_view text);
         Use& bindOptional(int index, const std::optional<std::string>& text);
-        // True when a row is ready, false when the statement is done.
+        // True when a row is ready.
         bool step();
-        // Columns count from 0.
         [[nodiscard]] bool isNull(int column) const;
         [[nodiscard]] std::int64_t integer(int column) const;
         [[nodiscard]] std::string text(int column) const;

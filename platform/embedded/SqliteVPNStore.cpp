@@ -16,9 +16,8 @@ namespace vxm::platform {
 using sqlite::Statement;
 using sqlite::Transaction;
 
-// The parts of the store, each doing one job on the state they share through
-// StoreConnection, and the operations with a completion. Each operation takes
-// the store's lock, throws Failure, and is caught where its task runs.
+// The operations, on the state shared through StoreConnection. Each takes the
+// store's lock and throws Failure, caught where its task runs.
 class SqliteVPNStore::Impl : public std::enable_shared_from_this<Impl> {
 public:
     Impl(SqliteVPNStore& owner, MainQueue& queue, std::string path, SameName sameName)
@@ -56,9 +55,8 @@ private:
         ErrorCompletion completion;
         std::optional<Error> outcome;
     };
-    // A list: each entry takes a small block of its own, as the handles
-    // freed while removals are requested leave (a block of thousands would
-    // take new memory).
+    // A list: each entry fits a block freed by the handles removed (a block
+    // of thousands would take new memory).
     using Removals = std::list<Removal>;
 
     void removeRequested();
@@ -70,11 +68,9 @@ private:
     const SameName sameName_;
     const std::shared_ptr<StoreConnection> store_;
     const std::shared_ptr<StoreObservers> observers_;
-    // Guarded by the store's lock, as the rest below.
-    // The removals requested since the task that runs them was queued.
+    // Guarded by the store's lock: the removals requested since their task
+    // was queued, and the highest key of the last list loaded.
     Removals removals_;
-    // The highest key of the last list loaded; keys only grow, so a higher
-    // one was stored after that load.
     std::optional<std::int64_t> loadedUpTo_;
 };
 
@@ -114,11 +110,7 @@ std::vector<ManagerRef> SqliteVPNStore::Impl::loadAll() {
     return managers;
 }
 
-// A tunnel-provider configuration of the same display name (as sameName_
-// compares) and provider that someone stored after this store last loaded the
-// list: a new configuration of that name is saved into it rather than beside
-// it, so that processes that each found no configuration for a site and made
-// one end with one.
+// The configuration a new one joins (see SqliteVPNStore), if any.
 std::optional<std::int64_t> SqliteVPNStore::Impl::storedSinceLoad(Connection& connection, const Columns& columns) {
     if (!loadedUpTo_ || !columns.displayName || columns.protocol != "tunnel-provider") {
         return std::nullopt;
@@ -144,12 +136,12 @@ void SqliteVPNStore::Impl::save(SqliteManager& handle, const Columns& columns) {
     }
     bindColumns(row, columns);
     row.step();
-    if (key && connection.db().changes() == 0) {
-        throw Failure{{kGone}};
-    }
     if (key) {
+        if (connection.db().changes() == 0) {
+            throw Failure{{kGone}};
+        }
         // The old values, a private key say, go from the files.
-        StoreConnection::requestErasureLocked(connection);
+        connection.statement(requestErasure).use().step();
     }
     const std::int64_t stored = key ? *key : connection.db().lastInsertKey();
     transaction.commit();
@@ -171,7 +163,7 @@ void SqliteVPNStore::Impl::reload(TunnelProviderManager& manager, std::int64_t k
         if (!row.bind(1, key).step()) {
             throw Failure{{kGone}};
         }
-        // Read into a fresh handle: the caller's changes only on success.
+        // Into a fresh handle: the caller's changes only on success.
         connection->readInto(*fresh, row);
     }
     manager.localizedDescription = std::move(fresh->localizedDescription);
@@ -179,8 +171,6 @@ void SqliteVPNStore::Impl::reload(TunnelProviderManager& manager, std::int64_t k
     manager.isEnabled = fresh->isEnabled;
 }
 
-// Removals requested one after another (a command removing every
-// configuration) are run by one task, in one transaction.
 void SqliteVPNStore::Impl::requestRemoval(std::int64_t key, ErrorCompletion completion) {
     const std::lock_guard lock(store_->mutex());
     removals_.push_back({.key = key, .completion = std::move(completion), .outcome = std::nullopt});
@@ -189,8 +179,7 @@ void SqliteVPNStore::Impl::requestRemoval(std::int64_t key, ErrorCompletion comp
     }
 }
 
-// Calls the completions with the store unlocked, as one may well use the
-// store again.
+// Calls the completions unlocked: one may use the store again.
 void SqliteVPNStore::Impl::removeRequested() {
     Removals removals;
     std::optional<Error> failed;
@@ -207,8 +196,7 @@ void SqliteVPNStore::Impl::removeRequested() {
     }
 }
 
-// Each removal within a savepoint of its own, so that one refused undoes no
-// other; one erasure for them all after the commit. No store: nothing to remove.
+// One erasure for them all after the commit. No store: nothing to remove.
 void SqliteVPNStore::Impl::removeLocked(Removals& removals) {
     Connection* connection = store_->openLocked(false);
     if (connection == nullptr) {
@@ -237,16 +225,14 @@ void SqliteVPNStore::Impl::removeLocked(Removals& removals) {
     if (!removed) {
         return;
     }
-    StoreConnection::requestErasureLocked(*connection);
+    connection->statement(requestErasure).use().step();
     transaction.commit();
     store_->signal().raise();
     store_->erasePendingLocked();
 }
 
-// Runs `query` (changeStatus, finishConnecting or stopOne) on a stored
-// configuration in a transaction of its own, and signals a change. What
-// becomes of one no longer in the store is `ifGone`; one not enabled is
-// refused when `enabledOnly`.
+// Runs `query` on a stored configuration in a transaction of its own and
+// signals a change. `ifGone` is the outcome for one no longer stored.
 std::optional<Error> SqliteVPNStore::Impl::change(std::optional<std::int64_t> key, Query query, VPNStatus status,
                                                   std::optional<Error> ifGone, bool enabledOnly) try {
     if (!key) {
@@ -285,10 +271,9 @@ std::optional<Error> SqliteVPNStore::Impl::change(std::optional<std::int64_t> ke
     return failure.error;
 }
 
-// Brings the tunnel down unless its status, as last read with no change
-// signalled since, is already down: stopping every configuration of a large
-// store then writes only those that are up. A status that cannot be read is
-// left to the write, which finds out for itself.
+// Writes only when the status read is not down, so that stopping every
+// configuration of a large store writes only those that are up. A status
+// that cannot be read is left to the write.
 std::optional<Error> SqliteVPNStore::Impl::stop(std::int64_t key) {
     try {
         const std::lock_guard lock(store_->mutex());
@@ -297,7 +282,6 @@ std::optional<Error> SqliteVPNStore::Impl::stop(std::int64_t key) {
             return std::nullopt;
         }
     } catch (const Failure&) {
-        // Left to the write, as said.
     }
     return change(key, stopOne, VPNStatus::disconnected, /*ifGone=*/std::nullopt);
 }
@@ -309,8 +293,6 @@ std::optional<Error> SqliteVPNStore::Impl::start(std::optional<std::int64_t> key
     }
     return change(key, finishConnecting, VPNStatus::connected);
 }
-
-// ---- the store ----
 
 SqliteVPNStore::SqliteVPNStore(MainQueue& mainQueue, std::string path, SameName sameName)
     : impl_(std::make_shared<Impl>(*this, mainQueue, std::move(path), std::move(sameName))) {}
@@ -324,7 +306,6 @@ ManagerRef SqliteVPNStore::makeManager() { return std::make_shared<SqliteManager
 void SqliteVPNStore::loadAllFromPreferences(LoadAllCompletion completion) {
     impl_->later([completion = std::move(completion)](Impl& impl) {
         completion(caught<Result<std::vector<ManagerRef>>>([&] { return impl.loadAll(); }));
-        // What the load read served its completion.
         const std::lock_guard lock(impl.store().mutex());
         impl.store().statusesLocked().heard();
     });

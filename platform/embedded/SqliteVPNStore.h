@@ -15,26 +15,22 @@ namespace vxm::platform {
 // The VPN configuration store kept in one SQLite file, shared by every process
 // that names the same path. Every operation is safe from any thread.
 //
-// Each operation with a completion runs in a main-queue task of its own, in a
-// transaction of its own, and completes there after the commit: a success
-// reported is in the file, and a crash right after keeps it. Removals
-// requested before their task runs share it and one transaction, each within
-// a savepoint (one refused undoes no other), so removing thousands is fast.
+// Each operation with a completion runs in a main-queue task and transaction
+// of its own and completes after the commit: a success reported survives a
+// crash right after. Removals requested before their task runs share it and
+// one transaction, each within a savepoint (one refused undoes no other).
 // Start, stop and status work at once on the caller's thread.
 //
 // A new configuration joins one stored for its site since the last load (see
-// VPNConfigurationStore): the transaction that saves it, under the write
-// lock, looks for a tunnel-provider configuration of the same display name
-// (as `sameName` compares) and provider with a higher key than any this store
-// last loaded (keys only grow), and saves into that one.
+// VPNConfigurationStore): under the write lock, the save looks for a
+// tunnel-provider configuration of the same display name (as `sameName`
+// compares) and provider with a higher key than any last loaded (keys only
+// grow), and saves into that one.
 //
-// The file is opened on the first operation that needs it, and only a write
-// makes one. A file at the path that is not a store of this program is never
-// written: every operation fails instead. Status changes are signalled to
-// other processes through a StatusSignal file beside the store; status()
-// answers from what it last read until it hears of a change (StoreObservers
-// listens from the first observer on), and observers run their blocks after
-// it (see observeStatusChanges). Destroy the store with its main queue stopped.
+// Only a write makes the file, and a file at the path that is not a store of
+// this program is never written: every operation fails instead. Status
+// changes are signalled through a StatusSignal file beside the store (see
+// observeStatusChanges). Destroy the store with its main queue stopped.
 class SqliteVPNStore final : public VPNConfigurationStore {
 public:
     // Whether two display names name the same configuration.
@@ -58,24 +54,20 @@ public:
     void remove(ManagerRef manager, ErrorCompletion completion) override;
 
     // Fails for a configuration that is not saved or not enabled. Otherwise
-    // the status becomes connecting and then, as the stand-in provider accepts
-    // every start, connected; both changes are signalled.
+    // the status becomes connecting, then connected; both are signalled.
     std::optional<Error> startTunnel(const TunnelProviderManager& manager) override;
-    // Brings a stored tunnel that is not down (connecting, connected,
-    // reasserting, disconnecting) to disconnected. Does nothing otherwise.
-    // Fails only when that write fails.
+    // Brings a stored tunnel that is not down to disconnected; fails only
+    // when that write fails.
     std::optional<Error> stopTunnel(const TunnelProviderManager& manager) override;
-    // The stored status as of the last change heard (see VPNConnection);
-    // invalid for a configuration that is not stored or when the store cannot
-    // be read.
+    // As of the last change heard (see VPNConnection); invalid when not
+    // stored or unreadable.
     VPNStatus status(const TunnelProviderManager& manager) override;
-    // Runs `block` on the main queue after each change of the configuration's
-    // status made by any process, its removal included (changes close
-    // together may share one run). Never runs for an unsaved configuration.
+    // Runs `block` on the main queue after each status change by any process,
+    // removal included (close changes may share a run); never for an unsaved one.
     void observeStatusChanges(const TunnelProviderManager& manager, std::function<void()> block) override;
 
     // Sets a stored configuration's status as its provider would, and signals
-    // the change when there is one. Fails for one that is not stored.
+    // a change. Fails for one that is not stored.
     std::optional<Error> setStatus(const TunnelProviderManager& manager, VPNStatus status);
 
 private:

@@ -11,15 +11,12 @@ std::deque<StatusCache::Entry>::const_iterator StatusCache::lowerBound(std::int6
 }
 
 void StatusCache::remember(std::int64_t key, StoredStatus status, bool kept) {
-    if (statuses_.empty() || statuses_.back().key < key) {
-        statuses_.push_back({key, status, heard_, kept});
-        return;
-    }
     const auto found = lowerBound(key);
+    const Entry entry{key, status, heard_, kept};
     if (found != statuses_.end() && found->key == key) {
-        statuses_[static_cast<std::size_t>(found - statuses_.begin())] = {key, status, heard_, kept};
+        statuses_[static_cast<std::size_t>(found - statuses_.begin())] = entry;
     } else {
-        statuses_.insert(found, {key, status, heard_, kept});
+        statuses_.insert(found, entry);  // at the end, as a load's rows come
     }
 }
 

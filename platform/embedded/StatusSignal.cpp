@@ -50,7 +50,6 @@ void StatusSignal::raise() const {
     try {
         ::close(openFileBesideStore(path_, O_WRONLY | O_CREAT));
     } catch (const Failure&) {
-        // Dropped, as said.
     }
 }
 

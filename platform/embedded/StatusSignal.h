@@ -10,11 +10,9 @@
 namespace vxm::platform {
 
 // The file beside a store through which processes tell each other that a
-// configuration's status changed: a process that has committed a change
-// opens it for writing and closes it, which inotify reports to every process
-// watching the store's folder, asleep in the kernel until then. Its content
-// is nothing, and nothing reads it: anyone who may write the folder can
-// truncate, replace or delete it at any moment, which wakes the watchers at
+// status changed: a process that committed a change opens it for writing and
+// closes it, which inotify reports to every process watching the folder.
+// Nothing reads its content: replacing or deleting it wakes the watchers at
 // worst, and the next signal makes it again.
 class StatusSignal {
 public:
@@ -23,21 +21,17 @@ public:
     StatusSignal(const StatusSignal&) = delete;
     StatusSignal& operator=(const StatusSignal&) = delete;
 
-    // Names the file beside the store at `storePath`, which must have its
-    // folder resolved (see openStoreFile): every process that reaches the
-    // store by any path then uses the same file. Only the first call counts.
-    // Call it with the store's lock held, as every other call but watch's
-    // notifications, which only read what this set.
+    // Names the file beside the store at `storePath`, its folder resolved
+    // (see openStoreFile) so that every process uses the same file. Only the
+    // first call counts. Call it, as raise and watch, with the store's lock held.
     void open(const std::string& storePath);
 
-    // Tells every process watching the store that a status changed; makes
-    // the file owner-only when missing. A failure is dropped: the change
-    // itself is already in the store.
+    // Tells every watcher that a status changed. A failure is dropped: the
+    // change itself is already in the store.
     void raise() const;
 
-    // Runs `onSignal` on the main queue after signals (several close
-    // together may share one run), and when the store file itself is
-    // removed, replaced or made. Call once, after open(). Throws
+    // Runs `onSignal` on the main queue after signals, and when the store
+    // file is removed, replaced or made. Call once, after open(). Throws
     // std::system_error when inotify cannot be had (a limit reached).
     void watch(MainQueue& queue, std::function<void()> onSignal);
 

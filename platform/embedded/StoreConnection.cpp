@@ -69,7 +69,6 @@ std::optional<ProviderConfiguration> StoreConnection::readProviderConfiguration(
             return decodeProviderConfiguration(row.view(0));
         }
     } catch (const Failure&) {
-        // Reads as none, as said.
     }
     return std::nullopt;
 }
@@ -84,10 +83,6 @@ void StoreConnection::followReplacedFileLocked() {
         return;  // the same file, or cannot tell now: looked at again later
     }
     connection_.reset();
-}
-
-void StoreConnection::requestErasureLocked(Connection& connection) {
-    connection.statement(requestErasure).use().step();
 }
 
 void StoreConnection::erasePendingLocked() {
@@ -112,7 +107,6 @@ void StoreConnection::erasePendingLocked() {
         connection_->statement(noteErased).use().bind(1, requested).step();
         transaction.commit();
     } catch (const Failure&) {
-        // Left to the next open or request, as said.
     }
 }
 

@@ -10,7 +10,6 @@ namespace {
 
 constexpr std::chrono::milliseconds kSignalPoll{250};
 
-// How many times a configuration's status changed; none once it is not stored.
 std::optional<std::int64_t> changesOf(const std::optional<StoredStatus>& status) {
     return status ? std::optional(status->changes) : std::nullopt;
 }
@@ -32,8 +31,7 @@ void StoreObservers::listenLocked() {
             }
         });
     } catch (const std::system_error&) {
-        // Without inotify (the user's limit of instances reached, say) the
-        // changes must still be heard: look a few times a second.
+        // Without inotify (the user's limit reached, say), look a few times a second.
         poll(kSignalPoll);
     }
 }
@@ -55,7 +53,7 @@ void StoreObservers::observe(std::int64_t key, std::function<void()> block) {
             return;  // nothing stored can be observed
         }
     } catch (const Failure&) {
-        return;  // nothing stored can be observed
+        return;
     }
     try {
         // What this process last read is the base: a change since runs the
@@ -86,8 +84,7 @@ void StoreObservers::heard() {
             try {
                 now = changesOf(store_->liveStatusLocked(observer.key));
             } catch (const Failure&) {
-                // No store of ours at the path any more, or none readable:
-                // its blocks learn so from the status, once.
+                // None readable: its blocks learn so from the status, once.
             }
             if (now != observer.lastChanges) {
                 observer.lastChanges = now;

@@ -14,23 +14,19 @@
 namespace vxm::platform {
 
 // The blocks that observe configurations' statuses. From the first one on,
-// the store listens: it watches the store's folder for the change signal of
-// any process (see StatusSignal), or, without inotify, looks a few times a
-// second. On the main queue, after each change heard, the statuses read
-// before are no longer fresh; then the blocks of the configurations whose
-// status changed run. A store file replaced or deleted under the connection
-// counts as a change, since whoever did it may signal nothing: the statuses
-// are read again from the file now at the path (none: every configuration is
-// gone). Nothing runs while nothing changes. Listening costs a process some
-// milliseconds at exit (the kernel tears the watch down), so only one that
-// observes pays it. Safe from any thread.
+// the store listens for any process's change signal (see StatusSignal), or,
+// without inotify, looks a few times a second. On the main queue, after each
+// change heard, the statuses read before are stale; then the blocks of the
+// configurations whose status changed run. A store file replaced or deleted
+// counts as a change, since whoever did it may signal nothing. Listening
+// costs some milliseconds at exit, so only a process that observes pays it.
+// Safe from any thread.
 class StoreObservers : public std::enable_shared_from_this<StoreObservers> {
 public:
     StoreObservers(MainQueue& queue, std::shared_ptr<StoreConnection> store);
 
-    // Runs `block` after each change of the status of `key`, its removal
-    // included (changes close together may share one run). Does nothing when
-    // the store cannot be opened: nothing stored can be observed then.
+    // Runs `block` after each change of the status of `key`, removal included.
+    // Does nothing when the store cannot be opened.
     void observe(std::int64_t key, std::function<void()> block);
 
 private:

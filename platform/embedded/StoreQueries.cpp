@@ -110,7 +110,6 @@ Statement& Connection::statement(Query query) {
     return *statements_[query];
 }
 
-// Sets the handle's properties from a row of selectAll or selectOne.
 void Connection::readInto(SqliteManager& manager, Statement::Use& row) const {
     const std::int64_t key = row.integer(0);
     manager.key = key;

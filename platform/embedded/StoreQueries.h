@@ -15,8 +15,7 @@
 
 namespace vxm::platform {
 
-// A configuration handle of SqliteVPNStore: the key of the row that stores
-// it, none until its first save. The store alone reads and sets the key.
+// A configuration handle of SqliteVPNStore: its row key, none until saved.
 class SqliteManager final : public TunnelProviderManager {
 public:
     using TunnelProviderManager::TunnelProviderManager;
@@ -24,8 +23,7 @@ public:
     std::optional<std::int64_t> key;
 };
 
-// The row key of a handle of SqliteVPNStore; none for one never saved, and
-// for a handle of any other kind.
+// The row key of a handle of SqliteVPNStore; none for any other.
 inline std::optional<std::int64_t> rowKeyOf(const TunnelProviderManager& manager) {
     const auto* handle = dynamic_cast<const SqliteManager*>(&manager);
     return handle != nullptr ? handle->key : std::nullopt;
@@ -75,36 +73,30 @@ struct Columns {
     bool enabled = false;
 };
 
-// The columns that store the handle's properties. Reads a provider
-// configuration not read yet, so call it without the store's lock. Throws
-// Failure for a value that cannot be stored; the error never quotes it.
+// The handle's columns. Reads a provider configuration not read yet, so call
+// it without the store's lock. Throws Failure, never quoting the value.
 Columns columnsOf(const TunnelProviderManager& manager);
 
 void bindColumns(sqlite::Statement::Use& use, const Columns& columns);
 
-// The open store file with its statements. Not safe for use by two
-// threads at once: StoreConnection's lock guards it.
+// The open store file with its statements; StoreConnection's lock guards it.
 class Connection {
 public:
-    // What provider configuration stored configuration `key` holds: how the
-    // store reads one when first looked at (see LazyProviderConfiguration).
+    // Reads the provider configuration of `key` (see LazyProviderConfiguration).
     using ReadProviderConfiguration = std::function<std::optional<ProviderConfiguration>(std::int64_t key)>;
 
-    // `read` reads the provider configurations of the rows read through this
-    // connection: the store it belongs to gives it.
     Connection(std::unique_ptr<sqlite::Database> db, ReadProviderConfiguration read);
 
     sqlite::Statement& statement(Query query);
     [[nodiscard]] sqlite::Database& db() const { return *db_; }
 
-    // Sets the handle's properties from a row of selectAll or selectOne. Its
-    // provider configuration is not read yet: a damaged one reads as none.
+    // Sets the handle's properties from a row of selectAll or selectOne; its
+    // provider configuration is read when first looked at.
     void readInto(SqliteManager& manager, sqlite::Statement::Use& row) const;
 
 private:
     std::unique_ptr<sqlite::Database> db_;
-    // Shared by the handles, which each keep only it and their key: a store
-    // may load thousands.
+    // Shared by the handles: a store may load thousands.
     const std::shared_ptr<const ReadProviderConfiguration> read_;
     std::array<std::unique_ptr<sqlite::Statement>, queryCount> statements_;
 };
