@@ -124,7 +124,9 @@ TEST_F(SqliteVPNStoreTest, OperationsOnAConfigurationNeverSavedDisabledOrRemoved
 // Steps on one configuration made through this store or another one on the
 // file: after each, both read the status it set, and an observer here runs.
 TEST_F(SqliteVPNStoreTest, EveryStoreOfTheFileReadsEachStatusChangeAndItsObserversHearIt) {
-    enum Action { start, stop, set, removal };
+    // noisySet: another file of the store's folder is written first, so that the watch
+    // reports that one, and the change comes before the watch is made again.
+    enum Action { start, stop, set, noisySet, removal };
     const struct {
         bool elsewhere;
         Action action;
@@ -132,6 +134,7 @@ TEST_F(SqliteVPNStoreTest, EveryStoreOfTheFileReadsEachStatusChangeAndItsObserve
     } steps[] = {
         // The observer comes after the first step, before this store read it: it hears of it all the same.
         {true, start, VPNStatus::connected}, {true, set, VPNStatus::reasserting}, {false, stop, VPNStatus::disconnected},
+        {true, noisySet, VPNStatus::connected},
         // A stop reaches every state that is not down, however it was last read here.
         {true, set, VPNStatus::connecting}, {false, stop, VPNStatus::disconnected},
         {false, set, VPNStatus::disconnecting}, {true, stop, VPNStatus::disconnected}, {true, removal, VPNStatus::invalid},
@@ -152,6 +155,9 @@ TEST_F(SqliteVPNStoreTest, EveryStoreOfTheFileReadsEachStatusChangeAndItsObserve
         // A step and the read of its own store share one main-queue task, between whose
         // start and end nothing is heard: the store that made the change reads it at once.
         const auto act = [&] {
+            if (step.action == noisySet) {
+                vxm::testing::writeBytes(fs::path(path_).parent_path() / "unrelated", "x");
+            }
             EXPECT_EQ(step.action == start ? store.startTunnel(*manager)
                       : step.action == stop ? store.stopTunnel(*manager) : store.setStatus(*manager, step.status),
                       std::nullopt);
