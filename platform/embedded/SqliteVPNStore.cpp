@@ -39,7 +39,9 @@ public:
         });
     }
 
-    std::vector<ManagerRef> loadAll();
+    // Every configuration, or with `activeOnly` those whose status is up
+    // (which leaves what a new configuration may join as the last full load said).
+    std::vector<ManagerRef> load(bool activeOnly);
     void save(SqliteManager& handle, const Columns& columns);
     void reload(TunnelProviderManager& manager, std::int64_t key);
     void requestRemoval(std::int64_t key, ErrorCompletion completion);
@@ -84,7 +86,7 @@ T caught(Work&& work) {
     }
 }
 
-std::vector<ManagerRef> SqliteVPNStore::Impl::loadAll() {
+std::vector<ManagerRef> SqliteVPNStore::Impl::load(bool activeOnly) {
     const std::lock_guard lock(store_->mutex());
     Connection* connection = store_->openLocked(false);
     if (connection == nullptr) {
@@ -97,7 +99,7 @@ std::vector<ManagerRef> SqliteVPNStore::Impl::loadAll() {
     // leave SQLite's page cache to be set up again by the next write (a
     // stop's), 90 KB more at the peak of a run on 10,000 configurations.
     Transaction transaction(connection->db(), Transaction::Kind::read);
-    Statement::Use row = connection->statement(selectAll).use();
+    Statement::Use row = connection->statement(activeOnly ? selectActive : selectAll).use();
     while (row.step()) {
         auto manager = std::make_shared<SqliteManager>(owner_);
         connection->readInto(*manager, row);
@@ -106,7 +108,9 @@ std::vector<ManagerRef> SqliteVPNStore::Impl::loadAll() {
                                           {static_cast<VPNStatus>(row.integer(8)), row.integer(9)});
         managers.push_back(std::move(manager));
     }
-    loadedUpTo_ = highest;
+    if (!activeOnly) {
+        loadedUpTo_ = highest;
+    }
     return managers;
 }
 
@@ -303,9 +307,14 @@ const std::string& SqliteVPNStore::path() const { return impl_->store().path(); 
 
 ManagerRef SqliteVPNStore::makeManager() { return std::make_shared<SqliteManager>(*this); }
 
-void SqliteVPNStore::loadAllFromPreferences(LoadAllCompletion completion) {
-    impl_->later([completion = std::move(completion)](Impl& impl) {
-        completion(caught<Result<std::vector<ManagerRef>>>([&] { return impl.loadAll(); }));
+void SqliteVPNStore::loadAllFromPreferences(LoadAllCompletion completion) { load(false, std::move(completion)); }
+
+void SqliteVPNStore::loadActiveFromPreferences(LoadAllCompletion completion) { load(true, std::move(completion)); }
+
+void SqliteVPNStore::load(bool activeOnly, LoadAllCompletion completion) {
+    impl_->later([activeOnly, completion = std::move(completion)](Impl& impl) {
+        completion(caught<Result<std::vector<ManagerRef>>>([&] { return impl.load(activeOnly); }));
+        // What the load read served its completion.
         const std::lock_guard lock(impl.store().mutex());
         impl.store().statusesLocked().heard();
     });

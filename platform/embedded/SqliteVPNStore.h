@@ -49,6 +49,9 @@ public:
     ManagerRef makeManager() override;
 
     void loadAllFromPreferences(LoadAllCompletion completion) override;
+    // The rows whose status is up, read in the same pass over the file as all
+    // would be, without a handle for each of the others.
+    void loadActiveFromPreferences(LoadAllCompletion completion) override;
     void save(ManagerRef manager, ErrorCompletion completion) override;
     void reload(ManagerRef manager, ErrorCompletion completion) override;
     void remove(ManagerRef manager, ErrorCompletion completion) override;
@@ -71,6 +74,8 @@ public:
     std::optional<Error> setStatus(const TunnelProviderManager& manager, VPNStatus status);
 
 private:
+    void load(bool activeOnly, LoadAllCompletion completion);
+
     class Impl;
     // Shared with the main-queue tasks of its operations, which hold it weakly.
     std::shared_ptr<Impl> impl_;

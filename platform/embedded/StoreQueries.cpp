@@ -18,6 +18,9 @@ constexpr std::array<const char*, queryCount> kQueries = {
     "SELECT key, display_name, protocol, other_protocol_kind, provider_bundle_identifier, server_address,"
     " provider_configuration IS NOT NULL, enabled, status, status_changes FROM configurations ORDER BY key",
     "SELECT key, display_name, protocol, other_protocol_kind, provider_bundle_identifier, server_address,"
+    " provider_configuration IS NOT NULL, enabled, status, status_changes FROM configurations"
+    " WHERE status IN (2, 3, 4, 5) ORDER BY key",
+    "SELECT key, display_name, protocol, other_protocol_kind, provider_bundle_identifier, server_address,"
     " provider_configuration IS NOT NULL, enabled, status, status_changes FROM configurations WHERE key = ?1",
     "INSERT INTO configurations (display_name, protocol, other_protocol_kind, provider_bundle_identifier,"
     " server_address, provider_configuration, enabled) VALUES (?2, ?3, ?4, ?5, ?6, ?7, ?8)",

@@ -43,6 +43,7 @@ inline constexpr const char* kNotOfThisStore = "the configuration is not one of 
 // Every query the store runs, prepared once per connection on first use.
 enum Query : std::size_t {
     selectAll,
+    selectActive,
     selectOne,
     insertOne,
     updateOne,
