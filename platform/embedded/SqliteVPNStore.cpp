@@ -104,8 +104,10 @@ std::vector<ManagerRef> SqliteVPNStore::Impl::load(bool activeOnly) {
         auto manager = std::make_shared<SqliteManager>(owner_);
         connection->readInto(*manager, row);
         highest = std::max(highest, *manager->key);
-        store_->statusesLocked().remember(*manager->key,
-                                          {static_cast<VPNStatus>(row.integer(8)), row.integer(9)});
+        if (activeOnly) {  // read for their statuses; a full load's callers look at few
+            store_->statusesLocked().remember(*manager->key,
+                                              {static_cast<VPNStatus>(row.integer(8)), row.integer(9)});
+        }
         managers.push_back(std::move(manager));
     }
     if (!activeOnly) {
