@@ -5,7 +5,6 @@
 #include <chrono>
 #include <cerrno>
 #include <cstdint>
-#include <string_view>
 #include <system_error>
 #include <utility>
 
@@ -26,8 +25,6 @@ constexpr std::uint32_t kFolderEvents =
 
 constexpr std::chrono::milliseconds kRearmRetry{250};
 
-std::string nameOf(const std::string& path) { return path.substr(path.rfind('/') + 1); }
-
 }  // namespace
 
 StatusSignal::~StatusSignal() {
@@ -39,11 +36,9 @@ StatusSignal::~StatusSignal() {
 
 void StatusSignal::open(const std::string& storePath) {
     if (!path_.empty()) {
-        return;  // named once: the watch reads the names without a lock
+        return;  // named once: the watch reads the folder without a lock
     }
     path_ = storePath + "-events";
-    name_ = nameOf(path_);
-    storeName_ = nameOf(storePath);
 }
 
 void StatusSignal::raise() const {
@@ -81,26 +76,18 @@ void StatusSignal::arm() {
     }
 }
 
+// Every event counts, whichever file of the folder it names: the watch reports
+// one alone, and the observers read the statuses to learn what changed.
 void StatusSignal::drainNotifications() {
     alignas(inotify_event) char buffer[4096];
     bool any = false;
-    bool signalled = false;
-    for (ssize_t got = 0; (got = ::read(inotify_, buffer, sizeof buffer)) > 0;) {
-        for (ssize_t offset = 0; offset < got;) {
-            const auto* event = reinterpret_cast<const inotify_event*>(buffer + offset);
-            offset += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
-            const std::string_view name = event->len > 0 ? std::string_view(event->name) : std::string_view();
-            any = true;
-            signalled = signalled || (event->mask & IN_Q_OVERFLOW) != 0 || name == name_ ||
-                        (name == storeName_ && (event->mask & IN_CLOSE_WRITE) == 0);
-        }
+    while (::read(inotify_, buffer, sizeof buffer) > 0) {
+        any = true;
     }
     if (!any) {
         return;
     }
-    if (signalled) {
-        onSignal_();  // may end the process, with no watch left to free
-    }
+    onSignal_();  // may end the process, with no watch left to free
     rearm();
 }
 

@@ -31,7 +31,9 @@ public:
     void raise() const;
 
     // Runs `onSignal` on the main queue after signals, and when the store
-    // file is removed, replaced or made. Call once, after open(). Throws
+    // file is removed, replaced or made (and at times after other files of
+    // the folder change: it must read what it needs). Call once, after
+    // open(). Throws
     // std::system_error when inotify cannot be had (a limit reached).
     void watch(MainQueue& queue, std::function<void()> onSignal);
 
@@ -42,8 +44,6 @@ private:
 
     std::string path_;
     std::string folder_;
-    std::string storeName_;
-    std::string name_;
     int inotify_ = -1;
     std::function<void()> onSignal_;
     MainQueue* queue_ = nullptr;

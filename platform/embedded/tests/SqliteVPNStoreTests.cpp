@@ -76,6 +76,9 @@ protected:
     Result<std::vector<ManagerRef>> loadAll(VPNConfigurationStore& store) {
         return await<Result<std::vector<ManagerRef>>>([&](auto done) { store.loadAllFromPreferences(done); });
     }
+    Result<std::vector<ManagerRef>> loadActive(VPNConfigurationStore& store) {
+        return await<Result<std::vector<ManagerRef>>>([&](auto done) { store.loadActiveFromPreferences(done); });
+    }
 
     vxm::testing::TempFolder dir_;
     std::string path_ = dir_ / "state/vexomi/vpn-configurations.db";
@@ -148,6 +151,11 @@ TEST_F(SqliteVPNStoreTest, EveryStoreOfTheFileReadsEachStatusChangeAndItsObserve
     ASSERT_EQ(here.setStatus(*mine, VPNStatus::disconnecting), std::nullopt);
     ASSERT_EQ(here.status(*mine), VPNStatus::disconnecting);
     EXPECT_TRUE(eventually([&] { return elsewhere.status(*theirs) == VPNStatus::disconnecting; }));
+    // What a load of those that are up read serves its completion alone.
+    const ManagerRef active = loadActive(elsewhere).value().at(0);
+    ASSERT_EQ(here.setStatus(*mine, VPNStatus::connecting), std::nullopt);
+    ASSERT_EQ(here.status(*mine), VPNStatus::connecting);
+    EXPECT_TRUE(eventually([&] { return elsewhere.status(*active) == VPNStatus::connecting; }));
     std::atomic<int> runs{0};
     for (int seen = 0; const auto& step : steps) {
         SqliteVPNStore& store = step.elsewhere ? elsewhere : here;
